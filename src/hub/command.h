@@ -1,0 +1,9 @@
+// Running a command line through the platform's command interpreter.
+#pragma once
+
+// Runs command (wrapped in one extra pair of double quotes for the Windows interpreter), waits
+// for it, stores its exit status in *exit_status and logs it with a word at level 7:
+// 0 "OK", 1 "NO UPDATE", 2 "HAVE UPDATE", -1 "FAIL" (the interpreter could not be started),
+// anything else "ERROR". Returns 0 whenever the command ran, errno for -1, and 12 when the
+// wrapped command cannot be composed (nothing run, *exit_status untouched).
+int run_command(const char *command, int *exit_status);

@@ -1,0 +1,77 @@
+#include "entry.h"
+
+#include "platform.h"
+#include "relaunch.h"
+#include "support/log.h"
+#include "update_cycle.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const int HIGHEST_LOG_LEVEL = 7;
+
+struct RunMode {
+    bool start;
+    bool status;
+    const char *configuration_path;
+};
+
+RunMode scan_options(int count, char **arguments) {
+    RunMode mode = {false, false, nullptr};
+    for (int i = 0; i < count; ++i) {
+        if (strcmp(arguments[i], "--start") == 0) {
+            mode.start = true;
+        } else if (strcmp(arguments[i], "-config") == 0) {
+            if (i + 1 < count) mode.configuration_path = arguments[++i];
+        } else if (strcmp(arguments[i], "--status") == 0) {
+            mode.status = true;
+        }
+    }
+    return mode;
+}
+
+int run(char *own_directory, int count, char **arguments) {
+    RunMode mode = scan_options(count, arguments);
+    if (!mode.start && !mode.status) return relaunch_self(own_directory, count, arguments);
+    if (!mode.configuration_path) return EXIT_NO_CONFIGURATION;
+    return run_update_cycle(mode.configuration_path, mode.status, own_directory);
+}
+
+} // namespace
+
+void scan_log_level(int count, char **arguments) {
+    for (int i = 0; i < count; ++i) {
+        if (strcmp(arguments[i], "-loglevel") != 0) continue;
+        if (i + 1 < count) {
+            long level = strtol(arguments[i + 1], nullptr, 10);
+            if (level >= 0 && level <= HIGHEST_LOG_LEVEL) log_threshold = int(level);
+        }
+        return;
+    }
+}
+
+bool resolve_own_directory(const char *program_path, char *directory) {
+    char *file_part = nullptr;
+    unsigned long length =
+        platform_full_path(program_path, OWN_DIRECTORY_SIZE, directory, &file_part);
+    if (length == 0 || length >= OWN_DIRECTORY_SIZE || !file_part) return false;
+    if (file_part != directory) file_part[-1] = '\0';
+    return true;
+}
+
+int hub_main(int count, char **arguments) {
+    log_setup(DEFAULT_LOG_LEVEL, log_default_sink, stderr);
+    scan_log_level(count, arguments);
+    const char *program_path = count > 0 ? arguments[0] : "";
+    log_message(0, "%s v.%d.%d", program_path, HUB_VERSION_MAJOR, HUB_VERSION_MINOR);
+    char own_directory[OWN_DIRECTORY_SIZE];
+    int result = ENAMETOOLONG;
+    if (resolve_own_directory(program_path, own_directory))
+        result = run(own_directory, count, arguments);
+    log_message(0, "Exit code: %d", result);
+    return result;
+}

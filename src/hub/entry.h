@@ -1,0 +1,23 @@
+// The program's entry: logging, options, run mode and exit code.
+#pragma once
+
+enum : int {
+    HUB_VERSION_MAJOR = 1,
+    HUB_VERSION_MINOR = 4,
+    DEFAULT_LOG_LEVEL = 3,
+    EXIT_NO_CONFIGURATION = 2, // --start or --status without a configuration path
+};
+
+// Runs the hub with the program's arguments and returns the process exit code.
+//   no --start or --status   relaunch: copy to quorcpy.exe, start it with --start, exit
+//   --start / --status       run the update cycle on the file after -config (status mode with
+//                            --status), or exit with 2 without one
+// Options match whole arguments, case-sensitively; "-loglevel N" sets the log threshold (0-7).
+int hub_main(int count, char **arguments);
+
+// Applies the value after the first "-loglevel" to the log threshold when it is 0 to 7.
+void scan_log_level(int count, char **arguments);
+
+// Fills directory (OWN_DIRECTORY_SIZE bytes) with the full directory of program_path, without a
+// trailing separator. False when it cannot be resolved or does not fit.
+bool resolve_own_directory(const char *program_path, char *directory);

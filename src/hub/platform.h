@@ -1,0 +1,46 @@
+// What the hub needs from the operating system, behind one interface.
+//
+// Windows gets the real Win32 and C runtime calls. Elsewhere a small POSIX layer behaves as the
+// hub expects of them: '/' separates directories, a file name loses its trailing blanks before
+// it reaches the file system (as Windows does), and a command runs through /bin/sh.
+#pragma once
+
+#include <cstdio>
+
+// The separator the hub puts between a directory and a file name, and looks for to cut one.
+extern const char platform_separator;
+
+// Resolves path against the current directory without requiring the file to exist, as
+// GetFullPathNameA does. Returns the length written to buffer (without the NUL), the size
+// needed when size is too small (buffer then untouched), or 0 on failure. *file_part receives
+// the start of the final component inside buffer, or null when the path ends in a separator.
+unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
+                                 char **file_part);
+
+// Starts the relaunch copy and does not wait for it. Windows runs command_line (found by its
+// first word in the program's folder); POSIX runs copy_path with the arguments "quorcpy.exe",
+// "--start" and arguments[1..count-1] as they are. Both run in directory and pass on no handle
+// beyond the standard three. Returns 0 or the platform's error code.
+int platform_start_copy(char *command_line, const char *copy_path, const char *directory,
+                        int count, char **arguments);
+
+// fopen, with trailing blanks of the name dropped where the file system would keep them.
+FILE *platform_fopen(const char *name, const char *mode);
+
+// Deletes a file, with trailing blanks of the name dropped likewise. Returns 0 or -1.
+int platform_unlink(const char *name);
+
+// Gives destination the permission bits of source (nothing to do on Windows).
+void platform_copy_mode(const char *destination, const char *source);
+
+// Runs a command line held in one extra pair of double quotes, as the Windows command
+// interpreter takes it, and waits for it. Returns its exit status, or -1 with errno set when
+// the interpreter cannot be started. POSIX runs the text inside the quotes with /bin/sh -c; a
+// command killed by a signal gives 128 + the signal number.
+int platform_run_command(const char *wrapped_command);
+
+// Whether text may stand inside a double-quoted argument of a command line and reach the
+// program unchanged, as one argument: no double quote, no control byte, nothing that the
+// command interpreter still interprets inside double quotes (Windows: %; POSIX shell: $, `, and
+// a backslash before another backslash), and no backslash just before the closing quote.
+bool platform_safe_in_quotes(const char *text, unsigned long length);

@@ -1,0 +1,208 @@
+// The platform layer on POSIX systems, written to behave as the hub expects of the Windows
+// calls it uses there.
+#include "platform.h"
+
+#include "support/memory.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+const char platform_separator = '/';
+
+namespace {
+
+const char RELAUNCH_PROGRAM_NAME[] = "quorcpy.exe";
+
+// A heap copy of name without its trailing blanks, or null when name has none to drop (or
+// memory ran out: *failed is then set).
+char *without_trailing_blanks(const char *name, bool *failed) {
+    *failed = false;
+    size_t length = strlen(name);
+    if (length == 0 || name[length - 1] != ' ') return nullptr;
+    while (length > 0 && name[length - 1] == ' ') --length;
+    char *trimmed = static_cast<char *>(mem_calloc(1, length + 1));
+    if (!trimmed) {
+        *failed = true;
+        return nullptr;
+    }
+    memcpy(trimmed, name, length);
+    return trimmed;
+}
+
+// Appends the components of path to the absolute path in out (length *used, at least "/"),
+// resolving "." and ".." and repeated separators. False when out would overflow.
+bool append_components(char *out, size_t capacity, size_t *used, const char *path) {
+    const char *p = path;
+    while (*p) {
+        while (*p == '/') ++p;
+        const char *start = p;
+        while (*p && *p != '/') ++p;
+        size_t length = size_t(p - start);
+        if (length == 0 || (length == 1 && start[0] == '.')) continue;
+        if (length == 2 && start[0] == '.' && start[1] == '.') {
+            while (*used > 1 && out[*used - 1] != '/') --*used;
+            if (*used > 1) --*used;
+            out[*used] = '\0';
+            continue;
+        }
+        if (*used + 1 + length + 1 > capacity) return false;
+        if (*used > 1) out[(*used)++] = '/';
+        memcpy(out + *used, start, length);
+        *used += length;
+        out[*used] = '\0';
+    }
+    return true;
+}
+
+// Whether the first word of command names an executable file in the current directory
+// without saying so: such a command needs "./" in front, since the shell, unlike the Windows
+// command interpreter, does not look in the current directory.
+bool runs_from_current_directory(const char *command) {
+    size_t length = strcspn(command, " \t");
+    if (length == 0 || length >= PATH_MAX || memchr(command, '/', length) ||
+        strpbrk(command, "\"'\\") == command)
+        return false;
+    char name[PATH_MAX];
+    memcpy(name, command, length);
+    name[length] = '\0';
+    struct stat status;
+    return stat(name, &status) == 0 && S_ISREG(status.st_mode) && access(name, X_OK) == 0;
+}
+
+int wait_for(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
+                                 char **file_part) {
+    *file_part = nullptr;
+    if (!path || !*path) return 0;
+    char resolved[PATH_MAX * 2] = "/";
+    size_t used = 1;
+    if (path[0] != '/') {
+        char current[PATH_MAX];
+        if (!getcwd(current, sizeof current) ||
+            !append_components(resolved, sizeof resolved, &used, current))
+            return 0;
+    }
+    if (!append_components(resolved, sizeof resolved, &used, path)) return 0;
+    bool ends_in_separator = path[strlen(path) - 1] == '/' && used > 1;
+    if (ends_in_separator) resolved[used++] = '/';
+    resolved[used] = '\0';
+    if (used + 1 > size) return used + 1;
+    memcpy(buffer, resolved, used + 1);
+    char *last = strrchr(buffer, '/');
+    if (!ends_in_separator && last && last[1]) *file_part = last + 1;
+    return used;
+}
+
+int platform_start_copy(char *, const char *copy_path, const char *directory, int count,
+                        char **arguments) {
+    char **child_arguments =
+        static_cast<char **>(mem_calloc(size_t(count) + 2, sizeof(char *)));
+    if (!child_arguments) return ENOMEM;
+    child_arguments[0] = const_cast<char *>(RELAUNCH_PROGRAM_NAME);
+    child_arguments[1] = const_cast<char *>("--start");
+    for (int i = 1; i < count; ++i) child_arguments[i + 1] = arguments[i];
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // A program in the root directory has the empty own directory.
+    posix_spawn_file_actions_addchdir_np(&actions, directory[0] ? directory : "/");
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    pid_t child = 0;
+    int error = posix_spawn(&child, copy_path, &actions, nullptr, child_arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    mem_free(child_arguments);
+    return error;
+}
+
+FILE *platform_fopen(const char *name, const char *mode) {
+    bool failed = false;
+    char *trimmed = without_trailing_blanks(name, &failed);
+    if (failed) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    FILE *file = fopen(trimmed ? trimmed : name, mode);
+    int saved = errno;
+    mem_free(trimmed);
+    errno = saved;
+    return file;
+}
+
+int platform_unlink(const char *name) {
+    bool failed = false;
+    char *trimmed = without_trailing_blanks(name, &failed);
+    if (failed) return -1;
+    int result = unlink(trimmed ? trimmed : name);
+    mem_free(trimmed);
+    return result;
+}
+
+void platform_copy_mode(const char *destination, const char *source) {
+    bool failed = false;
+    char *trimmed_source = without_trailing_blanks(source, &failed);
+    char *trimmed_destination = without_trailing_blanks(destination, &failed);
+    struct stat status;
+    if (stat(trimmed_source ? trimmed_source : source, &status) == 0)
+        chmod(trimmed_destination ? trimmed_destination : destination, status.st_mode & 07777);
+    mem_free(trimmed_source);
+    mem_free(trimmed_destination);
+}
+
+int platform_run_command(const char *wrapped_command) {
+    size_t length = strlen(wrapped_command);
+    if (length < 2) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Room for "./", the text inside the wrapping quotes and a NUL.
+    char *command = static_cast<char *>(mem_calloc(1, length + 1));
+    if (!command) {
+        errno = ENOMEM;
+        return -1;
+    }
+    memcpy(command + 2, wrapped_command + 1, length - 2);
+    char *to_run = command + 2;
+    if (runs_from_current_directory(to_run)) {
+        to_run = command;
+        memcpy(to_run, "./", 2);
+    }
+    char *shell_arguments[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), to_run,
+                               nullptr};
+    pid_t child = 0;
+    int error = posix_spawn(&child, "/bin/sh", nullptr, nullptr, shell_arguments, environ);
+    mem_free(command);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    return wait_for(child);
+}
+
+bool platform_safe_in_quotes(const char *text, unsigned long length) {
+    for (unsigned long i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '$' || c == '`') return false;
+        // Inside double quotes the shell keeps a backslash unless a backslash, $, `, a double
+        // quote or a line break follows; all but the first are refused anyway, and the closing
+        // quote follows the last byte.
+        if (c == '\\' && (i + 1 == length || text[i + 1] == '\\')) return false;
+    }
+    return true;
+}

@@ -1,0 +1,51 @@
+// The platform layer on Windows: the real Win32 and C runtime calls.
+#include "platform.h"
+
+#include <windows.h>
+
+#include <io.h>
+#include <stdlib.h>
+
+const char platform_separator = '\\';
+
+namespace {
+
+const DWORD RELAUNCH_CREATION_FLAGS = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
+
+} // namespace
+
+unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
+                                 char **file_part) {
+    *file_part = nullptr;
+    return GetFullPathNameA(path, DWORD(size), buffer, file_part);
+}
+
+int platform_start_copy(char *command_line, const char *, const char *directory, int,
+                        char **) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE,
+                        RELAUNCH_CREATION_FLAGS, nullptr, directory, &startup, &process))
+        return int(GetLastError());
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return 0;
+}
+
+FILE *platform_fopen(const char *name, const char *mode) { return fopen(name, mode); }
+
+int platform_unlink(const char *name) { return _unlink(name); }
+
+void platform_copy_mode(const char *, const char *) {}
+
+int platform_run_command(const char *wrapped_command) { return system(wrapped_command); }
+
+bool platform_safe_in_quotes(const char *text, unsigned long length) {
+    for (unsigned long i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '%') return false;
+    }
+    // A backslash before the closing quote would escape it for the program's argument parser.
+    return length == 0 || text[length - 1] != '\\';
+}

@@ -1,0 +1,22 @@
+// The update cycle: configuration, updater working copy, and every source in turn.
+//
+// The configuration file is a JSON object:
+//   "updater": {"application": updater program, "parameters": [texts put after it]}
+//   "sources": [{"application": query command, "response": file it writes,
+//                "updater_params": [texts added for this source]}, ...]
+#pragma once
+
+#include "json/json.h"
+
+// Reads a whole file and parses it. Returns 0 and stores the document (the caller frees it
+// with json_free); errno when the file cannot be opened or read (the output untouched); 12
+// without memory; 22 when the text does not parse (the output set to null). Logs the
+// "Read:" line at level 6.
+int read_json_file(const char *name, JsonValue **document);
+
+// Runs one cycle over the configuration file. Outside status mode the updater is copied to
+// ravcpy.exe beside it, and after each source's query the updater runs on the response, with
+// the hub registering itself before the first such run. In status mode the sources are only
+// queried and their responses stay on disk. own_directory may be rewritten by the
+// registration. Returns the exit code: 0, or the error that ended the cycle.
+int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory);

@@ -1,0 +1,35 @@
+// Updater invocation: the updater's command line with its version argument, and the hub's own
+// registration.
+//
+// A response file names an identifier and the modules a source knows about:
+//   {"kavor": "abc", "modules": [{"application": 7, "module": 3,
+//     "version": {"mayor": 2, "minor": 5, "build": 118}, "path": "C:\\Apps\\Seven"}, ...]}
+// and becomes the one argument "-ver:abc@7|3|2|5.118|C:\Apps\Seven@..." of the updater.
+#pragma once
+
+#include "json/json.h"
+#include "support/text_buffer.h"
+
+enum : int {
+    HUB_APPLICATION = 2, // the hub registers itself as module 10 of application 2
+    HUB_MODULE = 10,
+};
+
+// Appends the text of object's member key (which must have exactly the wanted type and not be
+// empty) and then suffix, when given. Returns 0, 22 (lookup failed) or 12 (out of memory).
+int append_member_text(TextBuffer *out, const JsonValue *object, const char *key,
+                       uint32_t wanted, const char *suffix);
+
+// Runs the updater: prefix, source arguments, then the version argument made from the response.
+// Returns 0 once it ran, whatever its outcome; 22 when the response lacks a usable member or
+// holds a text that the command interpreter would interpret inside the quoted version
+// argument; 12 without memory. Nothing runs on a failure; neither buffer changes.
+int run_updater(const TextBuffer *prefix, const JsonValue *response,
+                const TextBuffer *source_arguments);
+
+// Registers the hub with the updater as module 10 of application 2, version 1.4, installed in
+// own_directory (rewritten in place with forward slashes), under the response's identifier.
+// Returns 0 once the updater was invoked; 22 without a usable "kavor"; the parse status (1024,
+// 2048) when the registration text does not parse; 12 without memory.
+int register_hub_module(const TextBuffer *prefix, const JsonValue *response,
+                        char *own_directory);

@@ -1,0 +1,175 @@
+// Strings: the two-pass string reader, \u escapes and UTF-8 encoding.
+#include "json_chars.h"
+#include "json_node.h"
+
+#include <cstring>
+
+namespace {
+
+const uint8_t utf8_lead_bytes[4] = {0x00, 0xC0, 0xE0, 0xF0};
+
+// Reads four hex digits at text into *value; false when any of them is not a hex digit.
+bool read_hex4(const char *text, uint32_t *value) {
+    uint32_t result = 0;
+    for (int i = 0; i < 4; ++i) {
+        char c = text[i];
+        if (!char_is(c, CHAR_XDIGIT)) return false;
+        uint32_t digit = c <= '9' ? uint32_t(c - '0') : uint32_t((c | 0x20) - 'a' + 10);
+        result = result * 16 + digit;
+    }
+    *value = result;
+    return true;
+}
+
+bool is_high_surrogate(uint32_t v) { return v >= 0xD800 && v <= 0xDBFF; }
+bool is_low_surrogate(uint32_t v) { return v >= 0xDC00 && v <= 0xDFFF; }
+
+uint32_t utf8_length(uint32_t code_point) {
+    if (code_point < 0x80) return 1;
+    if (code_point < 0x800) return 2;
+    if (code_point < 0x10000) return 3;
+    return 4;
+}
+
+// Outcome of the first pass over a string.
+struct StringScan {
+    int status;        // JSON_STRING, JSON_NOMATCH or JSON_ESYNTAX
+    const char *stop;  // behind the closing quote, at the NUL, or at the offending byte
+    uint64_t decoded;  // bytes the decoded string takes
+};
+
+// First pass: finds where the string ends and how many bytes it decodes to.
+StringScan scan_string(const char *content, bool opened_with_quote) {
+    const char *p = content;
+    uint64_t decoded = 0;
+    for (;;) {
+        const char *plain = p;
+        while (char_is(*p, CHAR_PLAIN)) ++p;
+        decoded += uint64_t(p - plain);
+        char c = *p;
+        if (c == '\0') return {JSON_NOMATCH, p, decoded};
+        if (c == '"') {
+            if (opened_with_quote) return {JSON_STRING, p + 1, decoded};
+            return {JSON_ESYNTAX, p, decoded};
+        }
+        if (c != '\\') return {JSON_ESYNTAX, p, decoded}; // a control byte
+        if (p[1] == 'u') {
+            const char *after = nullptr;
+            uint32_t code_point = 0;
+            int escape = json_parse_unicode_escape(p, &after, &code_point);
+            if (escape == JSON_ESYNTAX) return {JSON_ESYNTAX, p, decoded};
+            if (escape == JSON_NOMATCH) {
+                decoded += 1;
+                p += 2;
+            } else {
+                decoded += utf8_length(code_point);
+                p = after;
+            }
+            continue;
+        }
+        if (char_is(p[1], CHAR_CNTRL)) return {JSON_ESYNTAX, p + 1, decoded};
+        decoded += 1;
+        p += 2;
+    }
+}
+
+char unescaped(char c) {
+    switch (c) {
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    default: return c;
+    }
+}
+
+// Second pass: decodes the bytes from content up to stop into out.
+void decode_string(const char *content, const char *stop, char *out) {
+    const char *p = content;
+    while (p < stop) {
+        const char *plain = p;
+        while (p < stop && char_is(*p, CHAR_PLAIN)) ++p;
+        memcpy(out, plain, size_t(p - plain));
+        out += p - plain;
+        if (p >= stop) break;
+        if (*p == '"') { // only the closing quote stands here
+            ++p;
+            continue;
+        }
+        if (p[1] == 'u') {
+            const char *after = nullptr;
+            uint32_t code_point = 0;
+            if (json_parse_unicode_escape(p, &after, &code_point) == 0) {
+                char bytes[5];
+                int count = json_utf8_encode(code_point, bytes);
+                memcpy(out, bytes, size_t(count));
+                out += count;
+                p = after;
+            } else {
+                *out++ = 'u';
+                p += 2;
+            }
+            continue;
+        }
+        *out++ = unescaped(p[1]);
+        p += 2;
+    }
+}
+
+} // namespace
+
+int json_parse_string(const char *position, int quoted, const char **end, JsonValue **value) {
+    bool opened_with_quote = *position == '"';
+    if (!opened_with_quote && quoted) {
+        *end = position;
+        return JSON_NOMATCH;
+    }
+    const char *content = opened_with_quote ? position + 1 : position;
+    StringScan scan = scan_string(content, opened_with_quote);
+    *end = scan.stop;
+    int status = scan.status;
+    if (status == JSON_NOMATCH && !quoted && scan.stop > content) status = JSON_STRING;
+    if (status != JSON_STRING || !value) return status;
+    if (scan.decoded > UINT32_MAX - 64) return JSON_ENOMEM;
+    JsonValue *node = json_new_text_node(JSON_STRING, uint32_t(scan.decoded));
+    if (!node) return JSON_ENOMEM;
+    decode_string(content, scan.stop, json_text_payload(node)->text);
+    *value = node;
+    return JSON_STRING;
+}
+
+int json_parse_unicode_escape(const char *position, const char **end, uint32_t *code_point) {
+    if (position[0] != '\\' || position[1] != 'u') {
+        *end = position;
+        return JSON_NOMATCH;
+    }
+    uint32_t first = 0;
+    if (!read_hex4(position + 2, &first)) {
+        *end = position + 2;
+        return JSON_NOMATCH;
+    }
+    const char *after = position + 6;
+    if (is_low_surrogate(first)) return JSON_ESYNTAX;
+    if (is_high_surrogate(first)) {
+        uint32_t second = 0;
+        if (after[0] != '\\' || after[1] != 'u' || !read_hex4(after + 2, &second) ||
+            !is_low_surrogate(second))
+            return JSON_ESYNTAX;
+        *code_point = 0x10000 + (first - 0xD800) * 0x400 + (second - 0xDC00);
+        *end = after + 6;
+        return 0;
+    }
+    *code_point = first;
+    *end = after;
+    return 0;
+}
+
+int json_utf8_encode(uint32_t code_point, char *output) {
+    int continuation = int(utf8_length(code_point)) - 1;
+    output[0] = char(((code_point >> (6 * continuation)) | utf8_lead_bytes[continuation]) & 0xFF);
+    for (int i = 1; i <= continuation; ++i)
+        output[i] = char(((code_point >> (6 * (continuation - i))) & 0x3F) | 0x80);
+    output[continuation + 1] = '\0';
+    return continuation + 1;
+}

@@ -1,0 +1,227 @@
+// Access to documents, the building steps, and freeing.
+#include "json_node.h"
+
+#include "support/memory.h"
+
+#include <cstdlib>
+#include <cstring>
+
+const JsonLiteral json_literals[3] = {
+    {"null", 4, JSON_NULL},
+    {"true", 4, JSON_TRUE},
+    {"false", 5, JSON_FALSE},
+};
+
+namespace {
+
+const uint32_t VECTOR_STEP = 32;
+const int ERROR_INVALID = 22;
+
+const JsonLiteral *literal_of(const JsonValue *value) {
+    return *static_cast<const JsonLiteral *const *>(value->payload);
+}
+
+bool is_literal(uint32_t type) { return type == JSON_NULL || type == JSON_FALSE || type == JSON_TRUE; }
+
+const char *key_text(const JsonMember *member) { return json_text_payload(member->key)->text; }
+
+int compare_members(const void *left, const void *right) {
+    const JsonMember *a = *static_cast<JsonMember *const *>(left);
+    const JsonMember *b = *static_cast<JsonMember *const *>(right);
+    return strcmp(key_text(a), key_text(b));
+}
+
+int compare_key_with_member(const void *key, const void *slot) {
+    const JsonMember *member = *static_cast<JsonMember *const *>(slot);
+    return strcmp(static_cast<const char *>(key), key_text(member));
+}
+
+bool members_in_order(const JsonObject *object) {
+    for (uint32_t i = 1; i < object->count; ++i)
+        if (compare_members(&object->members[i - 1], &object->members[i]) > 0) return false;
+    return true;
+}
+
+// Makes room for one more slot in a vector of references; false leaves it as it was.
+template <typename Slot>
+bool reserve_slot(Slot **&slots, uint32_t &capacity, uint32_t count) {
+    if (count != capacity) return true;
+    void *grown = mem_realloc(slots, (size_t(count) + VECTOR_STEP) * sizeof(Slot *));
+    if (!grown) return false;
+    slots = static_cast<Slot **>(grown);
+    capacity += VECTOR_STEP;
+    return true;
+}
+
+// The child at a slot of the container's vector, with its second output.
+JsonValue *child_at(const JsonValue *container, uint32_t index, JsonValue **second,
+                    JsonCursor *cursor) {
+    if (container->type == JSON_ARRAY) {
+        JsonArray *array = json_array_payload(container);
+        *cursor = reinterpret_cast<void **>(&array->cells[index]);
+        return array->cells[index]->value;
+    }
+    JsonObject *object = json_object_payload(container);
+    *cursor = reinterpret_cast<void **>(&object->members[index]);
+    if (second) *second = object->members[index]->value;
+    return object->members[index]->key;
+}
+
+// Where the cursor stands in the container's vector, with the vector's count.
+bool cursor_index(const JsonValue *container, JsonCursor cursor, uint32_t *index,
+                  uint32_t *count) {
+    void **first;
+    if (container->type == JSON_ARRAY) {
+        first = reinterpret_cast<void **>(json_array_payload(container)->cells);
+        *count = json_array_payload(container)->count;
+    } else {
+        first = reinterpret_cast<void **>(json_object_payload(container)->members);
+        *count = json_object_payload(container)->count;
+    }
+    if (!cursor || !first || cursor < first || cursor >= first + *count) return false;
+    *index = uint32_t(cursor - first);
+    return true;
+}
+
+void free_array_items(JsonArray *array) {
+    for (uint32_t i = 0; i < array->count; ++i) {
+        json_free(&array->cells[i]->value);
+        mem_free(array->cells[i]);
+    }
+    mem_free(array->cells);
+}
+
+void free_object_members(JsonObject *object) {
+    for (uint32_t i = 0; i < object->count; ++i) {
+        json_free(&object->members[i]->key);
+        json_free(&object->members[i]->value);
+        mem_free(object->members[i]);
+    }
+    mem_free(object->members);
+}
+
+} // namespace
+
+uint32_t json_type(const JsonValue *value) { return value->type; }
+
+uint32_t json_length(const JsonValue *value) {
+    switch (value->type) {
+    case JSON_NULL:
+    case JSON_FALSE:
+    case JSON_TRUE:
+        return literal_of(value)->length;
+    case JSON_STRING:
+    case JSON_NUMBER:
+        return json_text_payload(value)->length;
+    case JSON_ARRAY:
+        return json_array_payload(value)->count;
+    case JSON_OBJECT:
+        return json_object_payload(value)->count;
+    default:
+        return 0;
+    }
+}
+
+const char *json_text(const JsonValue *value, uint32_t *length) {
+    if (length) *length = json_length(value);
+    if (is_literal(value->type)) return literal_of(value)->text;
+    if (value->type == JSON_STRING || value->type == JSON_NUMBER)
+        return json_text_payload(value)->text;
+    return nullptr;
+}
+
+JsonValue *json_array_item(const JsonValue *array, uint32_t index) {
+    const JsonArray *items = json_array_payload(array);
+    return index < items->count ? items->cells[index]->value : nullptr;
+}
+
+JsonMember **json_object_find_slot(const JsonObject *object, const char *key) {
+    if (object->count == 0) return nullptr;
+    return static_cast<JsonMember **>(bsearch(key, object->members, object->count,
+                                              sizeof(JsonMember *), compare_key_with_member));
+}
+
+JsonValue *json_object_find(const JsonValue *object, const char *key, JsonValue **key_output) {
+    JsonMember **slot = json_object_find_slot(json_object_payload(object), key);
+    JsonMember *member = slot ? *slot : nullptr;
+    if (key_output) *key_output = member ? member->key : nullptr;
+    return member ? member->value : nullptr;
+}
+
+int json_object_get(JsonValue **output, const JsonValue *object, const char *key,
+                    uint32_t wanted) {
+    if (!object || object->type != JSON_OBJECT) return ERROR_INVALID;
+    JsonValue *found = json_object_find(object, key, nullptr);
+    *output = found;
+    if (!found || found->type != wanted || json_length(found) == 0) return ERROR_INVALID;
+    return 0;
+}
+
+JsonValue *json_first(const JsonValue *container, JsonValue **second, JsonCursor *cursor) {
+    if (container->type != JSON_ARRAY && container->type != JSON_OBJECT) return nullptr;
+    if (second) *second = nullptr;
+    if (json_length(container) == 0) {
+        *cursor = nullptr;
+        return nullptr;
+    }
+    return child_at(container, 0, second, cursor);
+}
+
+JsonValue *json_next(const JsonValue *container, JsonValue **second, JsonCursor *cursor) {
+    if (container->type != JSON_ARRAY && container->type != JSON_OBJECT) return nullptr;
+    uint32_t index = 0;
+    uint32_t count = 0;
+    if (second) *second = nullptr;
+    if (!cursor_index(container, *cursor, &index, &count) || index + 1 >= count) {
+        *cursor = nullptr;
+        return nullptr;
+    }
+    return child_at(container, index + 1, second, cursor);
+}
+
+void json_free(JsonValue **slot) {
+    if (!slot || !*slot) return;
+    JsonValue *value = *slot;
+    if (value->type == JSON_ARRAY) free_array_items(json_array_payload(value));
+    if (value->type == JSON_OBJECT) free_object_members(json_object_payload(value));
+    mem_free(value);
+    *slot = nullptr;
+}
+
+int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item) {
+    JsonCell *cell = static_cast<JsonCell *>(mem_calloc(1, sizeof(JsonCell)));
+    if (!cell) return JSON_ENOMEM;
+    if (!reserve_slot(array->cells, array->capacity, array->count)) {
+        mem_free(cell);
+        return JSON_ENOMEM;
+    }
+    cell->value = item;
+    memmove(&array->cells[index + 1], &array->cells[index],
+            (array->count - index) * sizeof(JsonCell *));
+    array->cells[index] = cell;
+    ++array->count;
+    return 0;
+}
+
+int json_object_add(JsonObject *object, JsonValue *key, JsonValue *value) {
+    JsonMember *member = static_cast<JsonMember *>(mem_calloc(1, sizeof(JsonMember)));
+    if (!member) return JSON_ENOMEM;
+    if (!reserve_slot(object->members, object->capacity, object->count)) {
+        mem_free(member);
+        return JSON_ENOMEM;
+    }
+    member->key = key;
+    member->value = value;
+    object->members[object->count++] = member;
+    object->flags |= JSON_NEEDS_SORT;
+    return 0;
+}
+
+JsonObject *json_object_sort(JsonObject *object) {
+    if (!(object->flags & JSON_NEEDS_SORT)) return object;
+    object->flags &= ~JSON_NEEDS_SORT;
+    // Objects are most often written in key order already; a linear check then saves the sort.
+    if (!members_in_order(object))
+        qsort(object->members, object->count, sizeof(JsonMember *), compare_members);
+    return object;
+}

@@ -1,0 +1,59 @@
+#include "log.h"
+
+#include <cstdio>
+#include <ctime>
+
+int log_threshold = 3;
+LogSink log_sink = nullptr;
+void *log_sink_context = nullptr;
+int log_depth = 0;
+
+void log_setup(int threshold, LogSink sink, void *context) {
+    log_threshold = threshold;
+    log_sink = sink;
+    log_sink_context = context;
+}
+
+void log_message(int level, const char *format, ...) {
+    int depth = log_depth++;
+    if (depth == 0 && level <= log_threshold && log_sink) {
+        va_list arguments;
+        va_start(arguments, format);
+        log_sink(log_sink_context, level, format, arguments);
+        va_end(arguments);
+    }
+    --log_depth;
+}
+
+int log_default_sink(void *stream, int level, const char *format, va_list arguments) {
+    FILE *out = static_cast<FILE *>(stream);
+    char prefix[LOG_PREFIX_SIZE];
+    fputs(log_format_prefix(prefix, level), out);
+    vfprintf(out, format, arguments);
+    fputc('\n', out);
+    return 0;
+}
+
+char *log_format_prefix(char *buffer, int level) {
+    int32_t date = 0;
+    int32_t time = 0;
+    log_read_clock(&date, &time);
+    return log_compose_prefix(buffer, date, time, level);
+}
+
+char *log_compose_prefix(char *buffer, long date, long time, int level) {
+    snprintf(buffer, LOG_PREFIX_SIZE, "%.8ld %.6ld %.1d ", date, time, level);
+    return buffer;
+}
+
+void log_read_clock(int32_t *date, int32_t *time) {
+    time_t now = ::time(nullptr);
+    const struct tm *local = localtime(&now);
+    if (!local) {
+        *date = 0;
+        *time = 0;
+        return;
+    }
+    *date = local->tm_year * 10000 + local->tm_mon * 100 + local->tm_mday + 19000100;
+    *time = local->tm_hour * 10000 + local->tm_min * 100 + local->tm_sec;
+}

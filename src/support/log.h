@@ -1,0 +1,43 @@
+// The levelled log: one printf-style entry point and a replaceable sink.
+//
+// A message is written only when its level is at most log_threshold, a sink is installed, and
+// no other log_message call is in progress (a message logged from inside a sink is dropped).
+// The default sink writes one line per message to a stdio stream, prefixed with the local date,
+// time and level: "YYYYMMDD HHMMSS L ".
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+// Receives every message that passes the threshold; its result is ignored.
+typedef int (*LogSink)(void *context, int level, const char *format, va_list arguments);
+
+extern int log_threshold;      // 3 until set
+extern LogSink log_sink;       // null: nothing is written
+extern void *log_sink_context; // handed to the sink unchanged
+extern int log_depth;          // log_message calls in progress
+
+// Stores the threshold, the sink and its context. No check of the threshold.
+void log_setup(int threshold, LogSink sink, void *context);
+
+void log_message(int level, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// The default sink: context is the FILE * to write to.
+int log_default_sink(void *stream, int level, const char *format, va_list arguments);
+
+// Room for the prefix of any int level (and of any date the clock can give).
+enum : int { LOG_PREFIX_SIZE = 48 };
+
+// Writes the line prefix for the current local time into buffer (LOG_PREFIX_SIZE bytes) and
+// returns buffer.
+char *log_format_prefix(char *buffer, int level);
+
+// Writes the prefix for a given date (YYYYMMDD) and time (HHMMSS); returns buffer.
+char *log_compose_prefix(char *buffer, long date, long time, int level);
+
+// Local date as YYYYMMDD and time as HHMMSS; both 0 when no local time is available.
+void log_read_clock(int32_t *date, int32_t *time);

@@ -1,0 +1,45 @@
+#include "memory.h"
+
+#include <cstdlib>
+
+namespace {
+
+unsigned long allocation_calls = 0;
+unsigned long failing_call = 0;
+long live_blocks = 0;
+
+// Counts the call and says whether it is the one chosen to fail.
+bool allocation_must_fail() {
+    ++allocation_calls;
+    if (failing_call == 0) return false;
+    if (--failing_call != 0) return false;
+    return true;
+}
+
+} // namespace
+
+void *mem_calloc(size_t count, size_t size) {
+    if (allocation_must_fail()) return nullptr;
+    void *block = calloc(count, size);
+    if (block) ++live_blocks;
+    return block;
+}
+
+void *mem_realloc(void *block, size_t size) {
+    if (allocation_must_fail()) return nullptr;
+    void *grown = realloc(block, size);
+    if (grown && !block) ++live_blocks;
+    return grown;
+}
+
+void mem_free(void *block) {
+    if (!block) return;
+    --live_blocks;
+    free(block);
+}
+
+void mem_fail_at(unsigned long nth) { failing_call = nth; }
+
+unsigned long mem_allocation_calls() { return allocation_calls; }
+
+long mem_live_blocks() { return live_blocks; }

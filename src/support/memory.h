@@ -1,0 +1,21 @@
+// Heap access for the whole program.
+//
+// Every allocation of the hub and of the JSON library goes through these three functions, which
+// behave like calloc, realloc and free. They keep two counters so that tests can make a chosen
+// allocation fail and can check that every block was given back.
+#pragma once
+
+#include <cstddef>
+
+void *mem_calloc(size_t count, size_t size);
+void *mem_realloc(void *block, size_t size);
+void mem_free(void *block);
+
+// Makes the nth allocation from now fail (1: the next one); 0 turns failures off again.
+void mem_fail_at(unsigned long nth);
+
+// Number of allocation calls (mem_calloc and mem_realloc) made so far, failed ones included.
+unsigned long mem_allocation_calls();
+
+// Number of blocks obtained and not yet freed.
+long mem_live_blocks();

@@ -1,0 +1,121 @@
+#include "log_capture.h"
+#include "support/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Restores the process-wide log state after a test that sets it up itself.
+class LogState : public testing::Test {
+  protected:
+    void SetUp() override {
+        threshold_ = log_threshold;
+        sink_ = log_sink;
+        context_ = log_sink_context;
+    }
+    void TearDown() override { log_setup(threshold_, sink_, context_); }
+
+  private:
+    int threshold_ = 0;
+    LogSink sink_ = nullptr;
+    void *context_ = nullptr;
+};
+
+std::string read_all(FILE *file) {
+    std::string text;
+    rewind(file);
+    int c;
+    while ((c = fgetc(file)) != EOF) text.push_back(char(c));
+    return text;
+}
+
+using LogFilter = LogState;
+
+TEST_F(LogFilter, WritesLevelsUpToTheThresholdOnly) {
+    LogCapture log(3);
+    log_message(0, "zero");
+    log_message(3, "three");
+    log_message(4, "four");
+    log_message(7, "seven");
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"zero", "three"}));
+}
+
+TEST_F(LogFilter, DropsMessagesWithoutASink) {
+    log_setup(7, nullptr, nullptr);
+    log_message(0, "nobody hears this"); // must simply return
+    EXPECT_EQ(log_depth, 0);
+}
+
+int nesting_sink(void *context, int, const char *format, va_list arguments) {
+    auto *texts = static_cast<std::vector<std::string> *>(context);
+    char text[64];
+    vsnprintf(text, sizeof text, format, arguments);
+    texts->push_back(text);
+    log_message(0, "from inside the sink");
+    return 0;
+}
+
+TEST_F(LogFilter, AMessageFromInsideTheSinkIsDropped) {
+    std::vector<std::string> texts;
+    log_setup(7, nesting_sink, &texts);
+    log_message(0, "outer %d", 1);
+    log_message(0, "next %s", "top-level");
+    EXPECT_EQ(texts, (std::vector<std::string>{"outer 1", "next top-level"}));
+    EXPECT_EQ(log_depth, 0);
+}
+
+struct PrefixCase {
+    long date;
+    long time;
+    int level;
+    const char *expected;
+};
+
+class LogPrefix : public testing::TestWithParam<PrefixCase> {};
+
+TEST_P(LogPrefix, KeepsLeadingZeros) {
+    char buffer[LOG_PREFIX_SIZE];
+    const PrefixCase &c = GetParam();
+    EXPECT_STREQ(log_compose_prefix(buffer, c.date, c.time, c.level), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogPrefix,
+    testing::Values(PrefixCase{20261207, 30509, 0, "20261207 030509 0 "},
+                    PrefixCase{20261207, 509, 7, "20261207 000509 7 "},
+                    PrefixCase{0, 0, 6, "00000000 000000 6 "},
+                    PrefixCase{20261207, 235959, -2147483647 - 1, "20261207 235959 -2147483648 "},
+                    PrefixCase{20261207, 120000, 12345, "20261207 120000 12345 "}));
+
+TEST(LogClock, GivesADateAndATimeOfTheRightShape) {
+    int32_t date = 0;
+    int32_t time = 0;
+    log_read_clock(&date, &time);
+    EXPECT_GE(date, 19700101);
+    EXPECT_LE(date % 100, 31);
+    EXPECT_LE(date / 100 % 100, 12);
+    EXPECT_GE(time, 0);
+    EXPECT_LE(time, 235960);
+}
+
+using DefaultSink = LogState;
+
+TEST_F(DefaultSink, WritesThePrefixTheMessageAndANewline) {
+    FILE *file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    log_setup(7, log_default_sink, file);
+    log_message(6, "Read: [%s] ... %s(%d)", "a%d.json", "OK", 0);
+    std::string text = read_all(file);
+    fclose(file);
+    ASSERT_EQ(text.size(), 18 + strlen("Read: [a%d.json] ... OK(0)") + 1);
+    EXPECT_EQ(text.substr(15, 3), " 6 ");
+    EXPECT_EQ(text.substr(18), "Read: [a%d.json] ... OK(0)\n");
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14})
+        EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << text;
+}
+
+} // namespace
