@@ -1,0 +1,260 @@
+#include "hub_sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <regex>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string environment(const char *name) {
+    const char *value = getenv(name);
+    return value ? value : "";
+}
+
+void copy_executable(const std::string &from, const std::string &to) {
+    ASSERT_TRUE(fs::exists(from)) << from << " is missing: build it first";
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+}
+
+// Reads everything the pipe delivers until it closes or the deadline passes.
+bool read_until_closed(int fd, std::string *out, int timeout_seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    char buffer[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd poll_fd = {fd, POLLIN, 0};
+        int ready = poll(&poll_fd, 1, int(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return true;
+        out->append(buffer, size_t(count));
+    }
+}
+
+void parse_lines(const std::string &text, HubRun *run) {
+    static const std::regex prefix("^([0-9]{8}) ([0-9]{6}) (-?[0-9]+) (.*)$");
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::smatch match;
+        if (std::regex_match(line, match, prefix))
+            run->lines.push_back({std::stoi(match[3]), match[4]});
+        else
+            run->malformed.push_back(line);
+    }
+}
+
+// Starts Wine's server and session processes once, detached from every test's pipes: a Wine
+// process that has to start them would hand them its standard error, which would then stay
+// open long after the hub exits.
+void start_wine_session() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    std::string launcher = environment("HUB_LAUNCHER");
+    std::string server = (fs::path(launcher).parent_path() / "wineserver").string();
+    if (!fs::exists(server)) server = "wineserver";
+    std::string command = server + " -p 60 </dev/null >/dev/null 2>&1; " + launcher +
+                          " cmd /c exit </dev/null >/dev/null 2>&1";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot start Wine: " << command;
+}
+
+} // namespace
+
+std::vector<std::string> HubRun::texts() const {
+    std::vector<std::string> result;
+    for (const auto &line : lines) result.push_back(line.text);
+    return result;
+}
+
+std::vector<std::string> HubRun::texts_at(int level) const {
+    std::vector<std::string> result;
+    for (const auto &line : lines)
+        if (line.level == level) result.push_back(line.text);
+    return result;
+}
+
+bool HubRun::has(const std::string &text) const { return find(text) >= 0; }
+
+int HubRun::count(const std::string &text) const {
+    int found = 0;
+    for (const auto &line : lines) found += line.text == text;
+    return found;
+}
+
+int HubRun::find(const std::string &text, int from) const {
+    for (size_t i = size_t(from < 0 ? 0 : from); i < lines.size(); ++i)
+        if (lines[i].text == text) return int(i);
+    return -1;
+}
+
+bool HubSandbox::windows() { return !environment("HUB_LAUNCHER").empty(); }
+
+std::string HubSandbox::hub_name() { return windows() ? "update-hub.exe" : "update-hub"; }
+
+HubSandbox::HubSandbox() {
+    if (windows()) start_wine_session();
+    std::string base = (fs::temp_directory_path() / "hub-e2e-XXXXXX").string();
+    std::vector<char> name(base.begin(), base.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) {
+        ADD_FAILURE() << "cannot make a temporary directory";
+        return;
+    }
+    path_ = name.data();
+    std::string hub = environment("HUB_EXE");
+    std::string examples = environment("HUB_EXAMPLES_DIR");
+    if (hub.empty()) hub = HUB_DEFAULT_EXE;
+    if (examples.empty()) examples = HUB_DEFAULT_EXAMPLES_DIR;
+    copy_executable(hub, path_ + "/" + hub_name());
+    for (const char *example : {"example-query.exe", "example-updater.exe"})
+        copy_executable(examples + "/" + example, path_ + "/" + example);
+}
+
+HubSandbox::~HubSandbox() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
+std::string HubSandbox::program_path() const {
+    return windows() ? hub_path(hub_name()) : hub_name();
+}
+
+std::string HubSandbox::hub_path() const {
+    if (!windows()) return path_;
+    std::string path = "Z:" + path_;
+    for (char &c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::string HubSandbox::hub_path(const std::string &name) const {
+    return hub_path() + (windows() ? "\\" : "/") + name;
+}
+
+void HubSandbox::write(const std::string &name, const std::string &content) const {
+    std::ofstream file(path_ + "/" + name, std::ios::binary);
+    file << content;
+}
+
+std::string HubSandbox::read(const std::string &name) const {
+    std::ifstream file(path_ + "/" + name, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool HubSandbox::exists(const std::string &name) const { return fs::exists(path_ + "/" + name); }
+
+void HubSandbox::make_directory(const std::string &name) const {
+    fs::create_directory(path_ + "/" + name);
+}
+
+HubRun HubSandbox::run(const std::vector<std::string> &arguments,
+                       const std::string &program_name, int timeout_seconds) const {
+    HubRun result{-1, {}, {}};
+    std::vector<std::string> words;
+    std::string program = path_ + "/" + hub_name();
+    if (windows()) {
+        program = environment("HUB_LAUNCHER");
+        words = {program, hub_name()};
+    } else {
+        words = {program_name.empty() ? hub_name() : program_name};
+    }
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (auto &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) {
+        ADD_FAILURE() << "pipe: " << strerror(errno);
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, path_.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
+    pid_t child = 0;
+    int error = windows() ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(),
+                                         environ)
+                          : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(),
+                                        environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipe_fds[1]);
+    if (error != 0) {
+        close(pipe_fds[0]);
+        ADD_FAILURE() << "cannot start " << program << ": " << strerror(error);
+        return result;
+    }
+    std::string errors;
+    bool closed = read_until_closed(pipe_fds[0], &errors, timeout_seconds);
+    close(pipe_fds[0]);
+    if (!closed) {
+        kill(child, SIGKILL);
+        ADD_FAILURE() << "the hub did not finish within " << timeout_seconds << " s";
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    parse_lines(errors, &result);
+    return result;
+}
+
+std::string HubSandbox::wait_for_updater_runs(const std::string &name, int runs,
+                                              int timeout_seconds) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    std::string content;
+    while (std::chrono::steady_clock::now() < deadline) {
+        content = read(name);
+        if (int(updater_runs(content).size()) >= runs) {
+            // Give the writer a moment to finish its last lines.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return read(name);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return content;
+}
+
+std::vector<std::vector<std::string>> updater_runs(const std::string &record) {
+    std::vector<std::vector<std::string>> runs;
+    std::istringstream stream(record);
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "[run]")
+            runs.emplace_back();
+        else if (!runs.empty())
+            runs.back().push_back(line);
+    }
+    return runs;
+}

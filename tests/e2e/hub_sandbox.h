@@ -1,0 +1,66 @@
+// A fresh directory holding a copy of the hub (native or Windows) and the example programs,
+// in which the hub runs as a child process with its standard error captured.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct HubLogLine {
+    int level;
+    std::string text;
+};
+
+struct HubRun {
+    int exit_code;                // the low 8 bits, as the platform reports them
+    std::vector<HubLogLine> lines; // every line of standard error, prefix parsed
+    std::vector<std::string> malformed; // lines without a well-formed prefix
+
+    std::vector<std::string> texts() const;
+    std::vector<std::string> texts_at(int level) const;
+    bool has(const std::string &text) const;
+    int count(const std::string &text) const;
+    // Index of the first line with this text at or after from, or -1.
+    int find(const std::string &text, int from = 0) const;
+};
+
+class HubSandbox {
+  public:
+    HubSandbox();
+    ~HubSandbox();
+    HubSandbox(const HubSandbox &) = delete;
+    HubSandbox &operator=(const HubSandbox &) = delete;
+
+    // Whether the hub under test is the Windows build run under Wine.
+    static bool windows();
+    // The name the hub file has in the sandbox: "update-hub" or "update-hub.exe".
+    static std::string hub_name();
+
+    const std::string &path() const { return path_; }
+    // The program path the hub logs in its banner when run by run() without a program name.
+    std::string program_path() const;
+    // The sandbox directory as the hub sees it (Z:\... under Wine).
+    std::string hub_path() const;
+    // A file of the sandbox as the hub names it when it composes paths.
+    std::string hub_path(const std::string &name) const;
+
+    void write(const std::string &name, const std::string &content) const;
+    std::string read(const std::string &name) const;
+    bool exists(const std::string &name) const;
+    void make_directory(const std::string &name) const;
+
+    // Runs the hub in the sandbox with these arguments and waits for standard error to close
+    // (which includes a relaunched copy on Linux) and for the hub to exit.
+    HubRun run(const std::vector<std::string> &arguments, const std::string &program_name = "",
+               int timeout_seconds = 120) const;
+
+    // Polls until the file exists and holds at least `runs` "[run]" lines of the example
+    // updater, or the timeout passes; returns its content.
+    std::string wait_for_updater_runs(const std::string &name, int runs,
+                                      int timeout_seconds = 60) const;
+
+  private:
+    std::string path_;
+};
+
+// The arguments each run of the example updater recorded in the file it was given.
+std::vector<std::vector<std::string>> updater_runs(const std::string &record);
