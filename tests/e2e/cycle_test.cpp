@@ -1,1 +1,319 @@
+#include "hub_sandbox.h"
+#include "scenario.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Runs = std::vector<std::vector<std::string>>;
+
+const Lines RECORD_ARGUMENTS = {"--record", UPDATER_RECORD};
+
+Lines with_record(const Lines &arguments) {
+    Lines all = RECORD_ARGUMENTS;
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
+}
+
+HubRun run_cycle(const HubSandbox &sandbox, const Lines &extra = {}) {
+    Lines arguments = {"--start", "-config", "hub.json", "-loglevel", "7"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return sandbox.run(arguments);
+}
+
+Runs recorded_runs(const HubSandbox &sandbox) { return updater_runs(sandbox.read(UPDATER_RECORD)); }
+
+TEST(Cycle, TwoSourcesRegisterOnceBeforeTheFirstUpdaterRun) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json",
+                  example_configuration({query_source("office", 2,
+                                                      "\"updater_params\": [\"-channel\", \"stable\"]"),
+                                         query_source("tools", 1)},
+                                        ", \"-s\""));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
+    HubRun run = run_cycle(sandbox);
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(recorded_runs(sandbox),
+              (Runs{with_record({"-s", registration_argument(sandbox, "office")}),
+                    with_record({"-s", "-channel", "stable", "-ver:office@7|3|1|2.3|C:\\Office"}),
+                    with_record({"-s", "-ver:tools@12|1|1|2.3|D:\\Tools"})}));
+    EXPECT_FALSE(sandbox.exists("office-response.json"));
+    EXPECT_FALSE(sandbox.exists("tools-response.json"));
+    EXPECT_EQ(sandbox.read("ravcpy.exe"), sandbox.read("example-updater.exe"));
+
+    std::string prefix = "ravcpy.exe --record updates.txt -s ";
+    std::string office_line = prefix + "-channel stable \"-ver:office@7|3|1|2.3|C:\\Office\"";
+    std::string registration_line = prefix + "\"" + registration_argument(sandbox, "office") + "\"";
+    Lines expected_in_order = {
+        "Read: [hub.json] ... OK(0)",
+        "Copy file: src=example-updater.exe  -> dest=ravcpy.exe  [OK]",
+        "Get ravcpy: " + prefix,
+        "Executed: [example-query.exe office-answer.json office-response.json 2] ... HAVE UPDATE(2)",
+        "Read: [office-response.json] ... OK(0)",
+        "Executed: [" + registration_line + "] ... OK(0)",
+        "Execute updater: " + registration_line,
+        "Executed: [" + office_line + "] ... OK(0)",
+        "Execute updater: " + office_line,
+        "Executed: [example-query.exe tools-answer.json tools-response.json 1] ... NO UPDATE(1)",
+        "Read: [tools-response.json] ... OK(0)",
+        "Exit code: 0"};
+    int position = 0;
+    for (const std::string &line : expected_in_order) {
+        int found = run.find(line, position);
+        EXPECT_GE(found, position) << "missing or out of order: " << line << "\n"
+                                   << testing::PrintToString(run.texts());
+        if (found >= 0) position = found + 1;
+    }
+    EXPECT_EQ(run.count(
+                  "Update quorlix: {\"kavor\": \"office\", \"modules\": [{\"application\": 2, "
+                  "\"module\": 10, \"version\": {\"mayor\": 1, \"minor\": 4, \"build\": 0}, "
+                  "\"path\": \"" +
+                  registration_path(sandbox) + "\"}]}"),
+              1);
+    EXPECT_TRUE(run.malformed.empty());
+}
+
+TEST(Cycle, ASourceWithoutResponseIsSkippedAndTheRegistrationMovesOn) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json",
+                  example_configuration({"{\"application\": \"example-query.exe - silent-response.json 0\", "
+                                         "\"response\": \"silent-response.json\"}",
+                                         query_source("office")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Read: [silent-response.json] ... FAIL(2)"));
+    EXPECT_EQ(recorded_runs(sandbox),
+              (Runs{with_record({registration_argument(sandbox, "office")}),
+                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
+}
+
+TEST(Cycle, StatusModeOnlyQueriesAndKeepsTheResponses) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", "{\"sources\": [" + query_source("office", 2) + ", " +
+                                  query_source("tools") + "]}");
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
+    sandbox.write("tools-response.json", "stale");
+    HubRun run = sandbox.run({"--status", "-config", "hub.json", "-loglevel", "7"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Get ravcpy: (null)"));
+    EXPECT_EQ(sandbox.read("office-response.json"), sandbox.read("office-answer.json"));
+    EXPECT_EQ(sandbox.read("tools-response.json"), sandbox.read("tools-answer.json"));
+    EXPECT_FALSE(sandbox.exists("ravcpy.exe"));
+    EXPECT_FALSE(sandbox.exists(UPDATER_RECORD));
+    EXPECT_FALSE(run.has("Execute updater: Error executing updater"));
+    EXPECT_TRUE(run.has("Read: [tools-response.json] ... OK(0)"));
+}
+
+TEST(Cycle, StartAndStatusTogetherRunInStatusMode) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("office")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = sandbox.run({"--start", "--status", "-config", "hub.json"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(sandbox.exists("office-response.json"));
+    EXPECT_FALSE(sandbox.exists("ravcpy.exe"));
+}
+
+struct ConfigurationCase {
+    const char *name;
+    const char *configuration; // null: no file at all
+    int exit_code;
+    const char *expected_line;
+};
+
+class CycleConfiguration : public testing::TestWithParam<ConfigurationCase> {};
+
+TEST_P(CycleConfiguration, EndsWithTheErrorAndItsLine) {
+    HubSandbox sandbox;
+    if (GetParam().configuration) sandbox.write("hub.json", GetParam().configuration);
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, GetParam().exit_code & 0xFF);
+    EXPECT_TRUE(run.has("Exit code: " + std::to_string(GetParam().exit_code)));
+    if (GetParam().expected_line) {
+        EXPECT_TRUE(run.has(GetParam().expected_line)) << testing::PrintToString(run.texts());
+    }
+    EXPECT_FALSE(sandbox.exists(UPDATER_RECORD));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CycleConfiguration,
+    testing::Values(
+        ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
+        ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
+        ConfigurationCase{"top_level_array", "[{\"sources\": []}]", 22,
+                          "Get ravcpy: Error getting ravcpy"},
+        ConfigurationCase{"no_updater", "{\"sources\": [{}]}", 22,
+                          "Get ravcpy: Error getting ravcpy"},
+        ConfigurationCase{"empty_sources",
+                          "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                          "\"sources\": []}",
+                          22, "Get ravcpy: ravcpy.exe "},
+        ConfigurationCase{"missing_updater_program",
+                          "{\"updater\": {\"application\": \"nothing.exe\"}, \"sources\": [{}]}",
+                          -2, "Copy file: src=nothing.exe  -> dest=ravcpy.exe  [Error]"},
+        ConfigurationCase{"parameters_not_an_array",
+                          "{\"updater\": {\"application\": \"example-updater.exe\", "
+                          "\"parameters\": \"-a\"}, \"sources\": [{}]}",
+                          22, "Get ravcpy: Error getting ravcpy"},
+        ConfigurationCase{"parameter_that_is_an_object",
+                          "{\"updater\": {\"application\": \"example-updater.exe\", "
+                          "\"parameters\": [\"-a\", {}]}, \"sources\": [{}]}",
+                          22, "Get ravcpy: Error getting ravcpy"},
+        ConfigurationCase{"source_that_is_not_an_object",
+                          "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                          "\"sources\": [\"example-query.exe\"]}",
+                          22, nullptr}),
+    [](const testing::TestParamInfo<ConfigurationCase> &info) { return info.param.name; });
+
+TEST(Cycle, ASecondSourceWithoutResponseEndsTheCycleAfterTheFirst) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("office"),
+                                                     "{\"application\": \"example-query.exe\"}",
+                                                     query_source("tools")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 22);
+    EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
+    EXPECT_FALSE(run.has("Read: [tools-response.json] ... OK(0)"));
+}
+
+TEST(Cycle, ParameterAndSourceArgumentTextsFollowTheirTypes) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json",
+                  example_configuration({query_source("office", 0,
+                                                      "\"updater_params\": [\"-x\", 7.50, false, \"\"]"),
+                                         query_source("tools", 0, "\"updater_params\": \"-ignored\"")},
+                                        ", \"-a\", 5, null, true, \"\""));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Get ravcpy: ravcpy.exe --record updates.txt -a 5 null true "));
+    Runs runs = recorded_runs(sandbox);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[1], with_record({"-a", "5", "null", "true", "-x", "7.50", "false",
+                                    "-ver:office@7|3|1|2.3|C:\\Office"}));
+    EXPECT_EQ(runs[2], with_record({"-a", "5", "null", "true", "-ver:tools@12|1|1|2.3|D:\\Tools"}));
+}
+
+TEST(Cycle, TheWorkedExampleReachesTheUpdaterAsOneArgument) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("example")}, ", \"-s\""));
+    sandbox.write("example-answer.json", R"({"kavor": "abc", "modules": [
+  {"application": 7, "module": 3, "version": {"mayor": 2, "minor": 5, "build": 118}, "path": "C:\\Apps\\Seven"},
+  {"path": "C:\\Apps\\Seven\\Extra", "version": {"build": 9, "minor": 0, "mayor": 1}, "module": 4, "application": 7}
+]})");
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    Runs runs = recorded_runs(sandbox);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1], with_record({"-s", "-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra"}));
+    EXPECT_TRUE(run.has("Execute updater: ravcpy.exe --record updates.txt -s "
+                        "\"-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra\""));
+}
+
+TEST(Cycle, NumbersAndPathsAreCopiedAsWritten) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("odd")}));
+    sandbox.write("odd-answer.json", R"({"kavor": "id with blanks", "extra": 1, "modules": [
+  {"application": -1, "module": 3, "version": {"mayor": 2, "minor": 2.0, "build": 1e2}, "path": "C:\\Program Files\\X@1|2", "x": []}]})");
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    Runs runs = recorded_runs(sandbox);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1], with_record({"-ver:id with blanks@-1|3|2|2.0.1e2|C:\\Program Files\\X@1|2"}));
+}
+
+TEST(Cycle, AResponseWithAMissingMemberRunsNoUpdater) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("broken"), query_source("office")}));
+    sandbox.write("broken-answer.json", R"({"kavor": "broken", "modules": [
+  {"application": 7, "module": 3, "version": {"mayor": 2, "minor": 5}, "path": "C:\\A"}]})");
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.count("Execute updater: Error executing updater"), 1);
+    // The registration ran with the broken source, which cleared the first-source flag.
+    EXPECT_EQ(recorded_runs(sandbox),
+              (Runs{with_record({registration_argument(sandbox, "broken")}),
+                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
+}
+
+TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("a", 5), query_source("b", 255)},
+                                                    ", \"--exit\", \"3\""));
+    sandbox.write("a-answer.json", one_module_response("a", 1, 1, "C:\\\\A"));
+    sandbox.write("b-answer.json", one_module_response("b", 2, 2, "C:\\\\B"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Executed: [example-query.exe a-answer.json a-response.json 5] ... ERROR(5)"));
+    EXPECT_TRUE(run.has("Executed: [example-query.exe b-answer.json b-response.json 255] ... ERROR(255)"));
+    EXPECT_EQ(recorded_runs(sandbox).size(), 3u);
+    EXPECT_TRUE(run.has("Executed: [ravcpy.exe --record updates.txt --exit 3 \"-ver:b@2|2|1|2.3|C:\\B\"] ... ERROR(3)"));
+}
+
+TEST(Cycle, AnUpdaterInAnotherDirectoryGetsItsWorkingCopyThere) {
+    HubSandbox sandbox;
+    sandbox.make_directory("tools");
+    sandbox.write("tools/example-updater.exe", sandbox.read("example-updater.exe"));
+    std::string separator = HubSandbox::windows() ? "\\\\" : "/";
+    std::string configuration = example_configuration({query_source("office")});
+    configuration.replace(configuration.find("example-updater.exe"), 19,
+                          "tools" + separator + "example-updater.exe");
+    sandbox.write("hub.json", configuration);
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    if (!HubSandbox::windows()) { // the working copy takes the program's permission bits
+        ASSERT_EQ(system(("chmod +x " + sandbox.path() + "/tools/example-updater.exe").c_str()), 0);
+    }
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(sandbox.exists("tools/ravcpy.exe"));
+    EXPECT_FALSE(sandbox.exists("ravcpy.exe"));
+    std::string working_copy = HubSandbox::windows() ? "tools\\ravcpy.exe" : "tools/ravcpy.exe";
+    EXPECT_TRUE(run.has("Get ravcpy: " + working_copy + " --record updates.txt "));
+    EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
+}
+
+// Texts that a shell or cmd would act on inside the quoted version argument. Each must either
+// reach the updater unchanged as one argument or stop the updater run; nothing may execute.
+class CycleHostileResponse : public testing::TestWithParam<const char *> {};
+
+TEST_P(CycleHostileResponse, NeverRunsAnInjectedCommand) {
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("evil")}));
+    std::string path = GetParam();
+    sandbox.write("evil-answer.json",
+                  "{\"kavor\": \"evil\", \"modules\": [{\"application\": 1, \"module\": 1, "
+                  "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"" +
+                      path + "\"}]}");
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_FALSE(sandbox.exists("injected")) << testing::PrintToString(run.texts());
+    Runs runs = recorded_runs(sandbox);
+    ASSERT_GE(runs.size(), 1u); // the registration
+    if (runs.size() == 1) {
+        EXPECT_TRUE(run.has("Execute updater: Error executing updater"));
+    } else {
+        ASSERT_EQ(runs.size(), 2u);
+        EXPECT_EQ(runs[1].size(), 3u);
+        EXPECT_EQ(runs[1].back().rfind("-ver:evil@1|1|1|0.0|", 0), 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CycleHostileResponse,
+    testing::Values("x\\\" & echo x > injected & \\\"", "$(echo x > injected)",
+                    "`echo x > injected`", "a\\nb", "%COMSPEC%", "C:\\\\Dir\\\\",
+                    "a\\\\\\\\\\\" & echo x > injected & rem"));
+
+} // namespace

@@ -40,10 +40,15 @@ inline std::string one_module_response(const std::string &identifier, int applic
            "\"}]}";
 }
 
-// The argument the updater receives for the hub's own registration.
-inline std::string registration_argument(const HubSandbox &sandbox, const std::string &identifier) {
+// The folder the hub registers itself with: its directory with forward slashes and a slash.
+inline std::string registration_path(const HubSandbox &sandbox) {
     std::string directory = sandbox.hub_path();
     for (char &c : directory)
         if (c == '\\') c = '/';
-    return "-ver:" + identifier + "@2|10|1|4.0|" + directory + "/";
+    return directory + "/";
+}
+
+// The argument the updater receives for the hub's own registration.
+inline std::string registration_argument(const HubSandbox &sandbox, const std::string &identifier) {
+    return "-ver:" + identifier + "@2|10|1|4.0|" + registration_path(sandbox);
 }
