@@ -1,1 +1,351 @@
+#include "allocation_sweep.h"
+#include "log_capture.h"
+#include "support/memory.h"
+#include "json/json.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A document parsed from text, freed at the end of the test.
+struct Document {
+    JsonValue *root = nullptr;
+    explicit Document(const std::string &text) {
+        const char *end = nullptr;
+        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
+    }
+    ~Document() { json_free(&root); }
+    Document(const Document &) = delete;
+    Document &operator=(const Document &) = delete;
+};
+
+// A sink that keeps every call's bytes and can be told to refuse one call.
+struct RecordingSink {
+    std::vector<std::string> calls;
+    size_t failing_call = 0; // 1-based; 0: accept every call
+    int failure = 5;
+
+    std::string text() const {
+        std::string all;
+        for (const std::string &call : calls)
+            all += call;
+        return all;
+    }
+    std::vector<size_t> sizes() const {
+        std::vector<size_t> sizes;
+        for (const std::string &call : calls)
+            sizes.push_back(call.size());
+        return sizes;
+    }
+};
+
+int record(const char *text, int count, void *context) {
+    auto *sink = static_cast<RecordingSink *>(context);
+    sink->calls.emplace_back(text, size_t(count));
+    return sink->calls.size() == sink->failing_call ? sink->failure : 0;
+}
+
+std::string written(const JsonValue *value) {
+    RecordingSink sink;
+    EXPECT_EQ(json_serialize(value, record, &sink), 0);
+    return sink.text();
+}
+
+// The values of a document as plain text, built from the accessors only, so that a string's
+// zero bytes and exact length show.
+std::string describe(const JsonValue *value) {
+    uint32_t length = 0;
+    const char *text = json_text(value, &length);
+    if (text) {
+        std::string bytes(text, length);
+        return json_type(value) == JSON_STRING ? "'" + bytes + "'" : bytes;
+    }
+    bool is_array = json_type(value) == JSON_ARRAY;
+    std::string out = is_array ? "[" : "{";
+    JsonValue *member_value = nullptr;
+    JsonCursor cursor = nullptr;
+    for (JsonValue *child = json_first(value, &member_value, &cursor); child;
+         child = json_next(value, &member_value, &cursor)) {
+        if (out.size() > 1) out += ',';
+        out += describe(child);
+        if (!is_array) out += ':' + describe(member_value);
+    }
+    return out + (is_array ? "]" : "}");
+}
+
+// The array ["xx..."] holding one string, written with exactly size bytes.
+std::string document_written_with(size_t size) {
+    return "[\"" + std::string(size - 6, 'x') + "\"]";
+}
+
+TEST(JsonWriter, WritesAParsedDocumentOnOneLineWithMembersInKeyOrder) {
+    Document document(R"({"name": "a\"b\\c\u0001", "list": [1, 2.50, -3e2, true, false, null], )"
+                      R"("obj": {}, "empty": []})");
+    EXPECT_EQ(written(document.root),
+              R"({ "empty": [  ], "list": [ 1, 2.50, -3e2, true, false, null ], )"
+              R"("name": "a\"b\\c\u0001", "obj": {  } })");
+}
+
+struct WrittenCase {
+    const char *text;
+    const char *output;
+};
+
+class JsonWrittenForm : public testing::TestWithParam<WrittenCase> {};
+
+TEST_P(JsonWrittenForm, IsTheOneLineStyle) {
+    Document document(GetParam().text);
+    EXPECT_EQ(written(document.root), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, JsonWrittenForm,
+    testing::Values(WrittenCase{"[]", "[  ]"}, WrittenCase{"{}", "{  }"},
+                    WrittenCase{"[[],{},[[]]]", "[ [  ], {  }, [ [  ] ] ]"},
+                    WrittenCase{R"({"a":{},"b":[]})", R"({ "a": {  }, "b": [  ] })"},
+                    WrittenCase{"[0,-0,0.5,1E+5,1.5e-3,-0.0E-0,12345678901234567890]",
+                                "[ 0, -0, 0.5, 1E+5, 1.5e-3, -0.0E-0, 12345678901234567890 ]"},
+                    WrittenCase{"[null,true,false]", "[ null, true, false ]"},
+                    WrittenCase{R"(["", "a/b", "\/"])", R"([ "", "a/b", "/" ])"},
+                    WrittenCase{R"({"a\tb\"c": "a\tb\"c", "\u001f": 1})",
+                                R"({ "\u001f": 1, "a\tb\"c": "a\tb\"c" })"},
+                    WrittenCase{"{\"z\": 1, \"\xC3\xA9\": 2, \"A\": 3}",
+                                "{ \"A\": 3, \"z\": 1, \"\xC3\xA9\": 2 }"}));
+
+TEST(JsonWriter, WritesAScalarRootAsItsText) {
+    struct Case {
+        const char *text;
+        const char *output;
+    } cases[] = {{"7", "7"},
+                 {"-3e2", "-3e2"},
+                 {"null", "null"},
+                 {"false", "false"},
+                 {R"("a\nb")", R"("a\nb")"}};
+    for (const Case &c : cases) {
+        JsonValue *value = nullptr;
+        const char *end = nullptr;
+        ASSERT_GT(json_parse_value(c.text, &end, &value), JSON_NOMATCH) << c.text;
+        EXPECT_EQ(written(value), c.output);
+        json_free(&value);
+    }
+}
+
+TEST(JsonWriter, ValueOfNoKnownTypeWritesNothing) {
+    JsonValue strange{256, nullptr};
+    RecordingSink sink;
+    EXPECT_EQ(json_serialize(&strange, record, &sink), 0);
+    EXPECT_EQ(sink.sizes(), std::vector<size_t>{0});
+}
+
+struct EscapeCase {
+    std::string source;
+    std::string escaped; // without the quotes
+};
+
+class JsonEscape : public testing::TestWithParam<EscapeCase> {};
+
+TEST_P(JsonEscape, ReplacesEachByteByTheTable) {
+    TextBuffer *buffer = nullptr;
+    const char *text = nullptr;
+    uint32_t length = 0;
+    const std::string &source = GetParam().source;
+    ASSERT_EQ(json_escape_string(&text, source.data(), uint32_t(source.size()), &length, &buffer),
+              0);
+    std::string quoted = "\"" + GetParam().escaped + "\"";
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text), quoted);
+    EXPECT_EQ(length, quoted.size());
+    EXPECT_EQ(json_escape_string(nullptr, nullptr, 0, nullptr, &buffer), 0);
+    EXPECT_EQ(buffer, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, JsonEscape,
+    testing::Values(EscapeCase{"\b", "\\b"}, EscapeCase{"\t", "\\t"}, EscapeCase{"\n", "\\n"},
+                    EscapeCase{"\f", "\\f"}, EscapeCase{"\r", "\\r"}, EscapeCase{"\"", "\\\""},
+                    EscapeCase{"\\", "\\\\"}, EscapeCase{"\x01", "\\u0001"},
+                    EscapeCase{"\x0B", "\\u000b"}, EscapeCase{"\x1B", "\\u001b"},
+                    EscapeCase{"\x1F", "\\u001f"}, EscapeCase{"\x7F", "\\u007f"},
+                    EscapeCase{"/", "/"}, EscapeCase{"\xC3\xA9", "\xC3\xA9"},
+                    EscapeCase{"\xFF", "\xFF"}, EscapeCase{"", ""},
+                    EscapeCase{"a\"b\\c\x01z", "a\\\"b\\\\c\\u0001z"}));
+
+TEST(JsonEscapeString, StopsAtTheLengthOrAtAZeroByteAndReusesItsBuffer) {
+    TextBuffer *buffer = nullptr;
+    const char *text = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(json_escape_string(&text, "abcdef", 3, &length, &buffer), 0);
+    EXPECT_STREQ(text, "\"abc\"");
+    EXPECT_EQ(length, 5u);
+    TextBuffer *first_buffer = buffer;
+    ASSERT_EQ(json_escape_string(&text, "x\0yz", 4, &length, &buffer), 0);
+    EXPECT_STREQ(text, "\"x\"");
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(buffer, first_buffer);
+    json_escape_string(nullptr, nullptr, 0, nullptr, &buffer);
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_EQ(json_escape_string(nullptr, nullptr, 0, nullptr, &buffer), 0);
+}
+
+TEST(JsonEscapeString, OutOfMemoryReturns12AndLeavesTheOutputsUnset) {
+    std::string source(600, 'q'); // the buffer record, its block, one growth
+    unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
+        TextBuffer *buffer = nullptr;
+        const char *text = "untouched";
+        uint32_t length = 99;
+        int status = json_escape_string(&text, source.data(), 600, &length, &buffer);
+        if (nth == 0) {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(length, 602u);
+        } else {
+            EXPECT_EQ(status, 12) << "allocation " << nth;
+            EXPECT_EQ(text, nullptr);
+            EXPECT_EQ(length, 99u);
+        }
+        json_escape_string(nullptr, nullptr, 0, nullptr, &buffer);
+    });
+    EXPECT_EQ(runs, 3u);
+}
+
+TEST(JsonWriter, WritesAStringWithZeroBytesWhole) {
+    Document document(R"({"k\u0000x": ["\u0000", "a\u0000b"]})");
+    EXPECT_EQ(written(document.root), R"({ "k\u0000x": [ "\u0000", "a\u0000b" ] })");
+}
+
+struct ChunkCase {
+    size_t size;
+    std::vector<size_t> chunks;
+};
+
+class JsonWriterChunks : public testing::TestWithParam<ChunkCase> {};
+
+TEST_P(JsonWriterChunks, ReachTheSinkIn256ByteChunksAndALastOne) {
+    Document document(document_written_with(GetParam().size));
+    RecordingSink sink;
+    ASSERT_EQ(json_serialize(document.root, record, &sink), 0);
+    EXPECT_EQ(sink.sizes(), GetParam().chunks);
+    EXPECT_EQ(sink.text().size(), GetParam().size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, JsonWriterChunks,
+    testing::Values(ChunkCase{255, {255}}, ChunkCase{256, {256}}, ChunkCase{257, {256, 1}},
+                    ChunkCase{512, {256, 256}}, ChunkCase{513, {256, 256, 1}},
+                    ChunkCase{2000, {256, 256, 256, 256, 256, 256, 256, 208}}));
+
+TEST(JsonWriter, SinkFailureIsReturnedAndEndsTheWriting) {
+    struct Case {
+        size_t document_size;
+        size_t failing_call;
+    } cases[] = {{100, 1}, {1000, 1}, {1000, 2}, {513, 3}};
+    for (const Case &c : cases) {
+        Document document(document_written_with(c.document_size));
+        RecordingSink sink;
+        sink.failing_call = c.failing_call;
+        EXPECT_EQ(json_serialize(document.root, record, &sink), 5);
+        EXPECT_EQ(sink.calls.size(), c.failing_call) << c.document_size;
+    }
+}
+
+TEST(JsonWriter, RefusedBytesStayStagedForTheNextFlush) {
+    RecordingSink sink;
+    sink.failing_call = 1;
+    JsonWriter writer;
+    json_writer_init(&writer, record, &sink);
+    std::string bytes = std::string(256, 'a') + "bcd";
+    // The full staging is flushed for the 257th byte; the refusal drops the rest.
+    EXPECT_EQ(json_writer_write(&writer, bytes.data(), 259u, nullptr), 5);
+    EXPECT_EQ(writer.staging_used, 256u);
+    EXPECT_EQ(json_writer_flush(&writer), 0);
+    EXPECT_EQ(sink.calls, (std::vector<std::string>{bytes.substr(0, 256), bytes.substr(0, 256)}));
+    EXPECT_EQ(writer.staging_used, 0u);
+    EXPECT_EQ(writer.write_pos, writer.staging);
+}
+
+TEST(JsonWriter, WriteTakesPairsUntilANullPointerOrAZeroCount) {
+    RecordingSink sink;
+    JsonWriter writer;
+    json_writer_init(&writer, record, &sink);
+    EXPECT_EQ(json_writer_write(&writer, "ab", 2u, "cdXX", 2u, nullptr), 0);
+    EXPECT_EQ(json_writer_write(&writer, "e", 1u, "XX", 0u, "YY", 2u, nullptr), 0);
+    EXPECT_EQ(json_writer_write(&writer, "XX", 0u, "YY", 2u, nullptr), 0);
+    EXPECT_EQ(json_writer_write(&writer, nullptr), 0);
+    EXPECT_EQ(std::string(writer.staging, writer.staging_used), "abcde");
+    EXPECT_TRUE(sink.calls.empty());
+}
+
+TEST(JsonWriter, OutOfMemoryInTheEscaperReturns12AndLeaksNothing) {
+    Document document(R"({"key": ["value", ")" + std::string(400, 'v') + R"("]})");
+    unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
+        RecordingSink sink;
+        int status = json_serialize(document.root, record, &sink);
+        EXPECT_EQ(status, nth == 0 ? 0 : 12) << "allocation " << nth;
+        if (nth != 0) {
+            EXPECT_TRUE(sink.calls.empty());
+        }
+    });
+    EXPECT_EQ(runs, 3u); // the buffer record, its block, one growth
+}
+
+TEST(JsonDumpToLog, LogsTheDocumentAsOneLevel7Line) {
+    Document document(R"({"pct": "100%s", "n": [1]})");
+    LogCapture log(7);
+    long live = mem_live_blocks();
+    json_dump_to_log(document.root);
+    EXPECT_EQ(mem_live_blocks(), live);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].level, 7);
+    EXPECT_EQ(log.lines()[0].text, R"({ "n": [ 1 ], "pct": "100%s" })");
+}
+
+TEST(JsonDumpToLog, LogsNothingBelowThreshold7) {
+    Document document("[1, 2]");
+    LogCapture log(6);
+    json_dump_to_log(document.root);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST(JsonDumpToLog, ReportsAFailureInsteadOfTheDocument) {
+    LogCapture log(7);
+    {
+        Document document("[1, 2]"); // its only allocation is the log text's block
+        FailingAllocation failure(1);
+        json_dump_to_log(document.root);
+    }
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"No memory [8 bytes]", "Error dumping json"}));
+    log.clear();
+    {
+        Document document(R"(["text"])"); // the escaper allocates first
+        FailingAllocation failure(1);
+        json_dump_to_log(document.root);
+    }
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Error dumping json"});
+    for (const LogCaptureLine &line : log.lines())
+        EXPECT_EQ(line.level, 7);
+}
+
+class JsonRoundTrip : public testing::TestWithParam<std::string> {};
+
+TEST_P(JsonRoundTrip, WritingTheReparsedOutputGivesTheSameBytes) {
+    Document original(GetParam());
+    std::string first = written(original.root);
+    Document reparsed(first);
+    EXPECT_EQ(describe(reparsed.root), describe(original.root));
+    EXPECT_EQ(written(reparsed.root), first);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, JsonRoundTrip,
+    testing::Values(R"({"name": "a\"b\\c\u0001", "list": [1, 2.50, -3e2, true, false, null], )"
+                    R"("obj": {}, "empty": []})",
+                    R"(["\u0000", "a\u0000b", "\u0000\u0000", ""])",
+                    "{\"caf\\u00e9\": \"\\ud83d\\ude00 \xC3\xA9\", \"\\/\": "
+                    "\"\\b\\f\\n\\r\\t\\\"\\\\\\u001f\\u007f\"}",
+                    R"([[[{"a": [{}, []]}]], {"z": {"y": {"x": null}}}])",
+                    R"([2.50, -3e2, 0, -0, 1E+5, -0.0E-0, 1e+10, 12345678901234567890])",
+                    "\t{ \"b\" :1,\n\"a\": [true, false, null], \"c\": \"\"}"));
+
+} // namespace
