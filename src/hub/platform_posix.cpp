@@ -21,19 +21,18 @@ namespace {
 
 const char RELAUNCH_PROGRAM_NAME[] = "quorcpy.exe";
 
-// A heap copy of name without its trailing blanks, or null when name has none to drop (or
-// memory ran out: *failed is then set).
-char *without_trailing_blanks(const char *name, bool *failed) {
-    *failed = false;
+// The name a file system call gets: name itself, or, when it ends in blanks, a copy without
+// them in trimmed (PATH_MAX bytes). Null (errno set) when the trimmed name does not fit.
+const char *file_system_name(const char *name, char *trimmed) {
     size_t length = strlen(name);
-    if (length == 0 || name[length - 1] != ' ') return nullptr;
+    if (length == 0 || name[length - 1] != ' ') return name;
     while (length > 0 && name[length - 1] == ' ') --length;
-    char *trimmed = static_cast<char *>(mem_calloc(1, length + 1));
-    if (!trimmed) {
-        *failed = true;
+    if (length >= PATH_MAX) {
+        errno = ENAMETOOLONG;
         return nullptr;
     }
     memcpy(trimmed, name, length);
+    trimmed[length] = '\0';
     return trimmed;
 }
 
@@ -132,37 +131,24 @@ int platform_start_copy(char *, const char *copy_path, const char *directory, in
 }
 
 FILE *platform_fopen(const char *name, const char *mode) {
-    bool failed = false;
-    char *trimmed = without_trailing_blanks(name, &failed);
-    if (failed) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    FILE *file = fopen(trimmed ? trimmed : name, mode);
-    int saved = errno;
-    mem_free(trimmed);
-    errno = saved;
-    return file;
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
+    return path ? fopen(path, mode) : nullptr;
 }
 
 int platform_unlink(const char *name) {
-    bool failed = false;
-    char *trimmed = without_trailing_blanks(name, &failed);
-    if (failed) return -1;
-    int result = unlink(trimmed ? trimmed : name);
-    mem_free(trimmed);
-    return result;
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
+    return path ? unlink(path) : -1;
 }
 
 void platform_copy_mode(const char *destination, const char *source) {
-    bool failed = false;
-    char *trimmed_source = without_trailing_blanks(source, &failed);
-    char *trimmed_destination = without_trailing_blanks(destination, &failed);
+    char trimmed_source[PATH_MAX];
+    char trimmed_destination[PATH_MAX];
+    const char *from = file_system_name(source, trimmed_source);
+    const char *to = file_system_name(destination, trimmed_destination);
     struct stat status;
-    if (stat(trimmed_source ? trimmed_source : source, &status) == 0)
-        chmod(trimmed_destination ? trimmed_destination : destination, status.st_mode & 07777);
-    mem_free(trimmed_source);
-    mem_free(trimmed_destination);
+    if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
 }
 
 int platform_run_command(const char *wrapped_command) {

@@ -1,1 +1,73 @@
+#include "hub/copy_file.h"
+#include "log_capture.h"
+#include "temporary_directory.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+std::string binary_content(size_t size) {
+    std::string content;
+    for (size_t i = 0; i < size; ++i) content.push_back(char((i * 7 + i / 256) & 0xFF));
+    return content;
+}
+
+class CopyFileSizes : public testing::TestWithParam<size_t> {};
+
+TEST_P(CopyFileSizes, CopiesEveryByte) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string content = binary_content(GetParam());
+    directory.write("source.bin", content);
+    directory.write("target.bin", std::string(9000, 'z'));
+    EXPECT_EQ(copy_file("target.bin", "source.bin"), 0);
+    EXPECT_EQ(directory.read("target.bin"), content);
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{"Copy file: src=source.bin -> dest=target.bin [OK]"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CopyFileSizes, testing::Values(0, 1, 4095, 4096, 4097, 20000));
+
+TEST(CopyFile, AMissingSourceLeavesTheDestinationAlone) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("target.bin", "keep me");
+    EXPECT_EQ(copy_file("target.bin", "missing.bin"), COPY_FILE_EOPEN);
+    EXPECT_EQ(directory.read("target.bin"), "keep me");
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{"Copy file: src=missing.bin -> dest=target.bin [Error]"});
+}
+
+TEST(CopyFile, ADestinationThatCannotBeOpenedFails) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("source.bin", "data");
+    std::filesystem::create_directory("busy");
+    EXPECT_EQ(copy_file("busy", "source.bin"), COPY_FILE_EOPEN);
+    EXPECT_TRUE(log.contains("Copy file: src=source.bin -> dest=busy [Error]"));
+}
+
+TEST(CopyFile, TrailingBlanksOfTheNamesAreIgnoredButLogged) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("updater.exe", "program");
+    EXPECT_EQ(copy_file("ravcpy.exe ", "updater.exe "), 0);
+    EXPECT_EQ(directory.read("ravcpy.exe"), "program");
+    EXPECT_TRUE(log.contains("Copy file: src=updater.exe  -> dest=ravcpy.exe  [OK]"));
+}
+
+TEST(CopyFile, TheCopyKeepsThePermissionBits) {
+    namespace fs = std::filesystem;
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("program", "#!/bin/sh\n");
+    fs::permissions("program", fs::perms::owner_all | fs::perms::group_read);
+    ASSERT_EQ(copy_file("copy", "program"), 0);
+    EXPECT_EQ(fs::status("copy").permissions() & fs::perms::owner_exec,
+              fs::status("program").permissions() & fs::perms::owner_exec);
+}
+
+} // namespace

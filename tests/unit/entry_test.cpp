@@ -1,1 +1,94 @@
+#include "hub/entry.h"
+#include "hub/platform.h"
+#include "hub/relaunch.h"
+#include "support/log.h"
+#include "temporary_directory.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct LogLevelCase {
+    std::vector<std::string> arguments;
+    int expected;
+};
+
+class ScanLogLevel : public testing::TestWithParam<LogLevelCase> {};
+
+TEST_P(ScanLogLevel, TakesTheValueAfterTheFirstLogLevelWhenItIsZeroToSeven) {
+    std::vector<std::string> words = {"hub.exe"};
+    words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    std::vector<char *> arguments;
+    for (auto &word : words) arguments.push_back(word.data());
+    int saved = log_threshold;
+    log_threshold = 3;
+    scan_log_level(int(arguments.size()), arguments.data());
+    EXPECT_EQ(log_threshold, GetParam().expected);
+    log_threshold = saved;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ScanLogLevel,
+    testing::Values(LogLevelCase{{}, 3}, LogLevelCase{{"-loglevel", "7"}, 7},
+                    LogLevelCase{{"-loglevel", "0"}, 0}, LogLevelCase{{"-loglevel", "9"}, 3},
+                    LogLevelCase{{"-loglevel", "-1"}, 3}, LogLevelCase{{"-loglevel", "abc"}, 0},
+                    LogLevelCase{{"-loglevel", " 6x"}, 6},
+                    LogLevelCase{{"-loglevel", "99999999999999999999"}, 3},
+                    LogLevelCase{{"-loglevel", "5", "-loglevel", "7"}, 5},
+                    LogLevelCase{{"-loglevel", "9", "-loglevel", "7"}, 3},
+                    LogLevelCase{{"-loglevel"}, 3}, LogLevelCase{{"-LogLevel", "7"}, 3},
+                    LogLevelCase{{"-config", "-loglevel", "-loglevel", "4"}, 0}));
+
+std::string in_current_directory(const std::string &relative) {
+    std::string path = std::filesystem::current_path().string();
+    if (platform_separator == '\\') path = std::filesystem::path(path).make_preferred().string();
+    return relative.empty() ? path : path + platform_separator + relative;
+}
+
+TEST(OwnDirectory, IsTheFullDirectoryOfTheProgramPath) {
+    TemporaryDirectory directory;
+    char own[OWN_DIRECTORY_SIZE];
+    ASSERT_TRUE(resolve_own_directory("hub.exe", own));
+    EXPECT_EQ(std::string(own), in_current_directory(""));
+    std::string nested = std::string("tools") + platform_separator + "bin" + platform_separator +
+                         ".." + platform_separator + "hub.exe";
+    ASSERT_TRUE(resolve_own_directory(nested.c_str(), own));
+    EXPECT_EQ(std::string(own), in_current_directory("tools"));
+}
+
+TEST(OwnDirectory, DoesNotNeedTheFileToExist) {
+    TemporaryDirectory directory;
+    char own[OWN_DIRECTORY_SIZE];
+    ASSERT_TRUE(resolve_own_directory("no-such-program.exe", own));
+    EXPECT_EQ(std::string(own), in_current_directory(""));
+}
+
+TEST(OwnDirectory, ARootProgramGivesTheBareRoot) {
+    char own[OWN_DIRECTORY_SIZE];
+    if (platform_separator == '\\') {
+        ASSERT_TRUE(resolve_own_directory("C:\\x.exe", own));
+        EXPECT_STREQ(own, "C:");
+    } else {
+        ASSERT_TRUE(resolve_own_directory("/x.exe", own));
+        EXPECT_STREQ(own, "");
+    }
+}
+
+TEST(OwnDirectory, APathThatDoesNotFitIsRefused) {
+    char own[OWN_DIRECTORY_SIZE];
+    std::string root = platform_separator == '\\' ? "C:\\" : "/";
+    std::string fits = root + std::string(OWN_DIRECTORY_SIZE - 3 - root.size(), 'd') +
+                       platform_separator + "x";
+    ASSERT_EQ(fits.size(), size_t(OWN_DIRECTORY_SIZE - 1));
+    ASSERT_TRUE(resolve_own_directory(fits.c_str(), own));
+    EXPECT_EQ(std::string(own), fits.substr(0, fits.size() - 2));
+    std::string too_long = fits + "y";
+    EXPECT_FALSE(resolve_own_directory(too_long.c_str(), own));
+    EXPECT_FALSE(resolve_own_directory("", own));
+}
+
+} // namespace

@@ -1,1 +1,133 @@
+#include "allocation_sweep.h"
+#include "hub/platform.h"
+#include "hub/update_cycle.h"
+#include "log_capture.h"
+#include "support/memory.h"
+#include "temporary_directory.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct ReadCase {
+    const char *name;
+    const char *content; // null: no file
+    int status;
+};
+
+class ReadJsonFile : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadJsonFile, ReadsAndParsesOrSaysWhy) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    const ReadCase &c = GetParam();
+    if (c.content) directory.write("file.json", c.content);
+    JsonValue *untouched = reinterpret_cast<JsonValue *>(&directory);
+    JsonValue *document = untouched;
+    EXPECT_EQ(read_json_file("file.json", &document), c.status);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Read: [file.json] ... " +
+                                                    std::string(c.status ? "FAIL" : "OK") + "(" +
+                                                    std::to_string(c.status) + ")"});
+    EXPECT_EQ(log.lines()[0].level, 6);
+    if (c.status == 0) {
+        ASSERT_NE(document, nullptr);
+        json_free(&document);
+    } else if (c.status == 22) {
+        EXPECT_EQ(document, nullptr);
+    } else {
+        EXPECT_EQ(document, untouched);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReadJsonFile,
+    testing::Values(ReadCase{"missing", nullptr, 2}, ReadCase{"empty", "", 22},
+                    ReadCase{"one_character", "[", 22}, ReadCase{"top_level_array", "[1]", 0},
+                    ReadCase{"top_level_number", "42", 22},
+                    ReadCase{"syntax_error", "{\"a\" 1}", 22},
+                    ReadCase{"line_ends_and_trailing_text", "{\"a\":\r\n 1}\r\ntrailing", 0},
+                    ReadCase{"zero_byte_inside", "{\"a\": \"x\0y\"}", 22}),
+    [](const testing::TestParamInfo<ReadCase> &info) { return info.param.name; });
+
+TEST(ReadJsonFileOf, AFileLongerThanOneReadIsReadWhole) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string text = "[";
+    for (int i = 0; i < 3000; ++i) text += std::to_string(i) + ", ";
+    text += "\"end\"]";
+    ASSERT_GT(text.size(), 3 * 4096u);
+    directory.write("big.json", text);
+    JsonValue *document = nullptr;
+    ASSERT_EQ(read_json_file("big.json", &document), 0);
+    EXPECT_EQ(json_length(document), 3001u);
+    EXPECT_STREQ(json_text(json_array_item(document, 3000), nullptr), "end");
+    json_free(&document);
+}
+
+TEST(ReadJsonFileOf, EveryFailedAllocationIsReportedAndNothingLeaks) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string text = "{\"list\": [";
+    for (int i = 0; i < 40; ++i) text += "\"item " + std::to_string(i) + "\", ";
+    text += "{}], \"name\": \"x\"}";
+    directory.write("file.json", text + std::string(5000, ' '));
+    sweep_allocation_failures([&](unsigned long nth) {
+        JsonValue *document = nullptr;
+        int status = read_json_file("file.json", &document);
+        if (nth == 0) {
+            EXPECT_EQ(status, 0);
+        } else {
+            EXPECT_TRUE(status == 12 || status == 22) << status;
+            EXPECT_EQ(document, nullptr);
+        }
+        json_free(&document);
+    });
+}
+
+// A query command that copies answer.json to response.json in either command interpreter.
+std::string copy_command() {
+    return platform_separator == '\\' ? "copy answer.json response.json >NUL"
+                                      : "cp answer.json response.json";
+}
+
+std::string cycle_configuration(bool with_updater) {
+    std::string source = "{\"application\": \"" + copy_command() +
+                         "\", \"response\": \"response.json\", \"updater_params\": [\"-x\", 1]}";
+    // The updater is a plain file: its runs fail harmlessly, with the error sent to a file.
+    std::string updater = "\"updater\": {\"application\": \"updater.txt\", \"parameters\": "
+                          "[\"2>updater-errors.txt\", true]}, ";
+    return "{" + (with_updater ? updater : std::string()) + "\"sources\": [" + source + ", " +
+           source + "]}";
+}
+
+class UpdateCycleMemory : public testing::TestWithParam<bool> {};
+
+TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    bool status_mode = GetParam();
+    directory.write("hub.json", cycle_configuration(!status_mode));
+    directory.write("updater.txt", "not a program");
+    directory.write("answer.json",
+                    "{\"kavor\": \"k\", \"modules\": [{\"application\": 1, \"module\": 2, "
+                    "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"P\"}]}");
+    unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
+        char own_directory[] = "C:\\Hub";
+        int result = run_update_cycle("hub.json", status_mode, own_directory);
+        if (nth == 0) {
+            EXPECT_EQ(result, 0);
+        } else {
+            EXPECT_TRUE(result == 0 || result == 12 || result == 22) << result;
+        }
+    });
+    EXPECT_GT(runs, 10u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UpdateCycleMemory, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return info.param ? "status_mode" : "update_mode";
+                         });
+
+} // namespace

@@ -1,1 +1,306 @@
+#include "allocation_sweep.h"
+#include "hub/command.h"
+#include "hub/platform.h"
+#include "hub/updater.h"
+#include "log_capture.h"
+#include "support/memory.h"
+#include "temporary_directory.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool on_windows() { return platform_separator == '\\'; }
+
+// A parsed document that frees itself.
+struct Document {
+    JsonValue *root = nullptr;
+    explicit Document(const std::string &text) {
+        const char *end = nullptr;
+        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
+    }
+    ~Document() { json_free(&root); }
+};
+
+struct Buffer {
+    TextBuffer text;
+    explicit Buffer(const std::string &content = "") {
+        text_buffer_init(&text);
+        if (!content.empty()) text_buffer_append(&text, content.data(), uint32_t(content.size()));
+    }
+    ~Buffer() { mem_free(text.data); }
+    std::string str() const { return text.data ? std::string(text.data, text.length) : ""; }
+};
+
+// The updater is "echo" with its output sent to a file, which works alike in both interpreters.
+const std::string PREFIX = "echo >updater-output.txt ";
+
+std::string module_entry(const std::string &application, const std::string &path,
+                   const std::string &version = "{\"mayor\": 2, \"minor\": 5, \"build\": 118}") {
+    return "{\"application\": " + application + ", \"module\": 3, \"version\": " + version +
+           ", \"path\": \"" + path + "\"}";
+}
+
+struct AppendCase {
+    const char *name;
+    const char *key;
+    uint32_t wanted;
+    const char *suffix;
+    int status;
+    const char *text;
+};
+
+class AppendMemberText : public testing::TestWithParam<AppendCase> {};
+
+TEST_P(AppendMemberText, AppendsTheTextOfAPresentNonEmptyMemberOfTheWantedType) {
+    LogCapture log;
+    Document document(R"({"s": "C:\\Apps", "n": 2.50, "empty": "", "list": [], "t": true})");
+    Buffer out("x=");
+    const AppendCase &c = GetParam();
+    EXPECT_EQ(append_member_text(&out.text, document.root, c.key, c.wanted, c.suffix), c.status);
+    EXPECT_EQ(out.str(), std::string("x=") + c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AppendMemberText,
+    testing::Values(AppendCase{"string_with_suffix", "s", JSON_STRING, "|", 0, "C:\\Apps|"},
+                    AppendCase{"number_as_written", "n", JSON_NUMBER, nullptr, 0, "2.50"},
+                    AppendCase{"wrong_type", "n", JSON_STRING, "|", 22, ""},
+                    AppendCase{"empty_string", "empty", JSON_STRING, "|", 22, ""},
+                    AppendCase{"empty_array", "list", JSON_ARRAY, nullptr, 22, ""},
+                    AppendCase{"missing", "nothing", JSON_STRING, "|", 22, ""},
+                    AppendCase{"literal_is_not_a_string", "t", JSON_STRING, nullptr, 22, ""}),
+    [](const testing::TestParamInfo<AppendCase> &info) { return info.param.name; });
+
+TEST(AppendMemberTextOf, ANonObjectFailsWithoutTouchingTheBuffer) {
+    Document document("[1]");
+    Buffer out("keep");
+    EXPECT_EQ(append_member_text(&out.text, document.root, "a", JSON_NUMBER, "|"), 22);
+    EXPECT_EQ(append_member_text(&out.text, nullptr, "a", JSON_NUMBER, "|"), 22);
+    EXPECT_EQ(out.str(), "keep");
+}
+
+struct UpdaterCase {
+    const char *name;
+    std::string response;
+    std::string source_arguments;
+    int status;
+    std::string version_argument; // empty: nothing runs
+};
+
+class RunUpdater : public testing::TestWithParam<UpdaterCase> {};
+
+TEST_P(RunUpdater, ComposesTheVersionArgumentOrRunsNothing) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    const UpdaterCase &c = GetParam();
+    Document response(c.response);
+    Buffer prefix(PREFIX);
+    Buffer arguments(c.source_arguments);
+    EXPECT_EQ(run_updater(&prefix.text, response.root, &arguments.text), c.status);
+    EXPECT_EQ(prefix.str(), PREFIX);
+    EXPECT_EQ(arguments.str(), c.source_arguments);
+    if (c.version_argument.empty()) {
+        EXPECT_EQ(log.texts(), std::vector<std::string>{"Execute updater: Error executing updater"});
+        EXPECT_FALSE(directory.exists("updater-output.txt"));
+        return;
+    }
+    std::string line = PREFIX + c.source_arguments + "\"" + c.version_argument + "\"";
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Executed: [" + line + "] ... OK(0)",
+                                                     "Execute updater: " + line}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Responses, RunUpdater,
+    testing::Values(
+        UpdaterCase{"one_module", R"({"kavor": "abc", "modules": [)" + module_entry("7", "C:\\\\A") + "]}",
+                    "", 0, "-ver:abc@7|3|2|5.118|C:\\A"},
+        UpdaterCase{"three_modules",
+                    R"({"kavor": "k", "modules": [)" + module_entry("1", "P") + ", " + module_entry("2", "Q") +
+                        ", " + module_entry("3", "R") + "]}",
+                    "-x ", 0, "-ver:k@1|3|2|5.118|P@2|3|2|5.118|Q@3|3|2|5.118|R"},
+        UpdaterCase{"numbers_as_written",
+                    R"({"kavor": "k", "modules": [)" +
+                        module_entry("-1", "P", R"({"mayor": 0, "minor": 2.0, "build": 1e2})") + "]}",
+                    "", 0, "-ver:k@-1|3|0|2.0.1e2|P"},
+        UpdaterCase{"path_with_blanks_at_and_bar",
+                    R"({"kavor": "k", "extra": 1, "modules": [)" + module_entry("7", "C:\\\\Program Files\\\\X@1|2") + "]}",
+                    "", 0, "-ver:k@7|3|2|5.118|C:\\Program Files\\X@1|2"},
+        UpdaterCase{"no_modules", R"({"kavor": "k", "modules": []})", "", 22, ""},
+        UpdaterCase{"empty_identifier", R"({"kavor": "", "modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
+        UpdaterCase{"no_identifier", R"({"modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
+        UpdaterCase{"application_as_text", R"({"kavor": "k", "modules": [)" + module_entry("\"7\"", "P") + "]}", "", 22, ""},
+        UpdaterCase{"version_without_build",
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P", R"({"mayor": 1, "minor": 2})") + "]}",
+                    "", 22, ""},
+        UpdaterCase{"second_module_not_an_object",
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P") + ", 5]}", "", 22, ""},
+        UpdaterCase{"quote_in_the_path", R"({"kavor": "k", "modules": [)" + module_entry("7", "a\\\" & x") + "]}", "", 22, ""},
+        UpdaterCase{"line_break_in_the_identifier", R"({"kavor": "a\nb", "modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
+        UpdaterCase{"zero_byte_in_the_path", R"({"kavor": "k", "modules": [)" + module_entry("7", "P\\u0000Q") + "]}", "", 22, ""},
+        UpdaterCase{"backslash_before_the_closing_quote", R"({"kavor": "k", "modules": [)" + module_entry("7", "C:\\\\Dir\\\\") + "]}", "", 22, ""}),
+    [](const testing::TestParamInfo<UpdaterCase> &info) { return info.param.name; });
+
+struct QuoteSafetyCase {
+    const char *text;
+    bool safe_on_windows;
+    bool safe_elsewhere;
+};
+
+class SafeInQuotes : public testing::TestWithParam<QuoteSafetyCase> {};
+
+TEST_P(SafeInQuotes, RefusesWhatTheInterpreterWouldStillInterpret) {
+    const QuoteSafetyCase &c = GetParam();
+    EXPECT_EQ(platform_safe_in_quotes(c.text, strlen(c.text)),
+              on_windows() ? c.safe_on_windows : c.safe_elsewhere);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, SafeInQuotes,
+    testing::Values(QuoteSafetyCase{"abc@7|3|2|5.118|C:\\Apps\\Seven", true, true},
+                    QuoteSafetyCase{"C:\\Program Files\\X & Y ^ <z>", true, true},
+                    QuoteSafetyCase{"a\"b", false, false}, QuoteSafetyCase{"a\tb", false, false},
+                    QuoteSafetyCase{"a\x7f", false, false}, QuoteSafetyCase{"%PATH%", false, true},
+                    QuoteSafetyCase{"$HOME", true, false}, QuoteSafetyCase{"`id`", true, false},
+                    QuoteSafetyCase{"a\\\\b", true, false}, QuoteSafetyCase{"dir\\", false, false},
+                    QuoteSafetyCase{"", true, true}));
+
+TEST(RunUpdaterMemory, EveryFailedAllocationIsReportedAndNothingLeaks) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    Document response(R"({"kavor": "abc", "modules": [)" + module_entry("7", "C:\\\\A") + ", " +
+                      module_entry("8", "C:\\\\B") + "]}");
+    Buffer prefix(PREFIX);
+    Buffer arguments("-x ");
+    unsigned long failing_runs = sweep_allocation_failures([&](unsigned long nth) {
+        log.clear();
+        int status = run_updater(&prefix.text, response.root, &arguments.text);
+        if (nth == 0 || status == 0) {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(log.lines().back().text.rfind("Execute updater: " + PREFIX, 0), 0u);
+        } else {
+            EXPECT_EQ(status, 12);
+            EXPECT_TRUE(log.contains("Execute updater: Error executing updater"));
+        }
+    });
+    EXPECT_GT(failing_runs, 0u);
+}
+
+TEST(RegisterHubModule, RegistersModuleTenOfApplicationTwoInTheOwnDirectory) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    Document response(R"({"kavor": "abc", "modules": []})");
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:\\Apps\\Hub";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
+    EXPECT_STREQ(own_directory, "C:/Apps/Hub");
+    std::string line = PREFIX + "\"-ver:abc@2|10|1|4.0|C:/Apps/Hub/\"";
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{
+                  "Executed: [" + line + "] ... OK(0)", "Execute updater: " + line,
+                  "Update quorlix: {\"kavor\": \"abc\", \"modules\": [{\"application\": 2, "
+                  "\"module\": 10, \"version\": {\"mayor\": 1, \"minor\": 4, \"build\": 0}, "
+                  "\"path\": \"C:/Apps/Hub/\"}]}"}));
+}
+
+TEST(RegisterHubModule, ADriveRootRegistersTheDriveWithASlash) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    Document response(R"({"kavor": "abc"})");
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
+    EXPECT_TRUE(log.contains("Execute updater: " + PREFIX + "\"-ver:abc@2|10|1|4.0|C:/\""));
+}
+
+TEST(RegisterHubModule, WithoutAnIdentifierNothingRunsAndTheDirectoryStays) {
+    LogCapture log;
+    Document response(R"({"kavor": ""})");
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:\\Apps";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 22);
+    EXPECT_STREQ(own_directory, "C:\\Apps");
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
+}
+
+TEST(RegisterHubModule, AnIdentifierWithAQuoteBreaksTheRegistrationText) {
+    LogCapture log;
+    Document response(R"({"kavor": "a\"b"})");
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:\\Apps";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), JSON_ESYNTAX);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
+}
+
+TEST(RegisterHubModule, AnEscapeInTheIdentifierIsDecodedByTheRegistration) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    Document response(R"({"kavor": "a\\u0041"})"); // the identifier's text is a\u0041
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:\\Apps";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
+    EXPECT_TRUE(log.contains("Execute updater: " + PREFIX + "\"-ver:aA@2|10|1|4.0|C:/Apps/\""));
+}
+
+TEST(RegisterHubModule, ALongIdentifierIsRegisteredWhole) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string identifier(5000, 'k');
+    Document response("{\"kavor\": \"" + identifier + "\"}");
+    Buffer prefix(PREFIX);
+    char own_directory[] = "C:\\Apps";
+    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
+    EXPECT_TRUE(log.contains("Execute updater: " + PREFIX + "\"-ver:" + identifier +
+                             "@2|10|1|4.0|C:/Apps/\""));
+}
+
+struct ExitWordCase {
+    int code;
+    const char *word;
+};
+
+class RunCommandExit : public testing::TestWithParam<ExitWordCase> {};
+
+TEST_P(RunCommandExit, LogsTheExitStatusWithItsWord) {
+    LogCapture log;
+    std::string command = "exit " + std::to_string(GetParam().code);
+    int exit_status = -99;
+    EXPECT_EQ(run_command(command.c_str(), &exit_status), 0);
+    EXPECT_EQ(exit_status, GetParam().code);
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Executed: [" + command + "] ... " +
+                                                    GetParam().word + "(" +
+                                                    std::to_string(GetParam().code) + ")"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RunCommandExit,
+                         testing::Values(ExitWordCase{0, "OK"}, ExitWordCase{1, "NO UPDATE"},
+                                         ExitWordCase{2, "HAVE UPDATE"}, ExitWordCase{5, "ERROR"},
+                                         ExitWordCase{255, "ERROR"}));
+
+TEST(RunCommand, ACommandKilledByASignalIsAnError) {
+    if (on_windows()) GTEST_SKIP() << "POSIX signals";
+    LogCapture log;
+    int exit_status = 0;
+    EXPECT_EQ(run_command("kill -9 $$", &exit_status), 0);
+    EXPECT_EQ(exit_status, 128 + 9);
+    EXPECT_TRUE(log.contains("Executed: [kill -9 $$] ... ERROR(137)"));
+}
+
+TEST(RunCommand, WithoutMemoryNothingRunsAndTheStatusStays) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    int exit_status = -99;
+    {
+        FailingAllocation failure(1);
+        EXPECT_EQ(run_command("echo x>ran.txt", &exit_status), 12);
+    }
+    EXPECT_EQ(exit_status, -99);
+    EXPECT_FALSE(directory.exists("ran.txt"));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].text.rfind("No memory [", 0), 0u);
+}
+
+} // namespace
