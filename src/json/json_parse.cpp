@@ -234,8 +234,7 @@ int parse_object_at(const char *position, const char **end, JsonValue **value, i
 
 // Tries string, number, literal, array and object in this order; the first byte already tells
 // which of them can match, so only that one is tried.
-int parse_value_at(const char *position, const char **end, JsonValue **value, int depth) {
-    const char *start = json_skip_space(position);
+int try_value_kinds(const char *start, const char **end, JsonValue **value, int depth) {
     switch (*start) {
     case '"':
         return json_parse_string(start, 1, end, value);
@@ -252,9 +251,17 @@ int parse_value_at(const char *position, const char **end, JsonValue **value, in
     case '{':
         return parse_object_at(start, end, value, depth);
     default:
-        *end = start;
         return JSON_NOMATCH;
     }
+}
+
+// When no kind matches (an unterminated string or container included), the end is the value's
+// first byte, not where the kind's own parser gave up.
+int parse_value_at(const char *position, const char **end, JsonValue **value, int depth) {
+    const char *start = json_skip_space(position);
+    int status = try_value_kinds(start, end, value, depth);
+    if (status == JSON_NOMATCH) *end = start;
+    return status;
 }
 
 } // namespace

@@ -150,6 +150,7 @@ int json_parse_unicode_escape(const char *position, const char **end, uint32_t *
         return JSON_NOMATCH;
     }
     const char *after = position + 6;
+    *end = after; // also on an unpaired surrogate: behind the four digits
     if (is_low_surrogate(first)) return JSON_ESYNTAX;
     if (is_high_surrogate(first)) {
         uint32_t second = 0;
