@@ -98,8 +98,10 @@ std::string cycle_configuration(bool with_updater) {
     // The updater is a plain file: its runs fail harmlessly, with the error sent to a file.
     std::string updater = "\"updater\": {\"application\": \"updater.txt\", \"parameters\": "
                           "[\"2>updater-errors.txt\", true]}, ";
-    return "{" + (with_updater ? updater : std::string()) + "\"sources\": [" + source + ", " +
-           source + "]}";
+    std::string configuration = "{";
+    if (with_updater) configuration += updater;
+    configuration += "\"sources\": [" + source + ", " + source + "]}";
+    return configuration;
 }
 
 class UpdateCycleMemory : public testing::TestWithParam<bool> {};
