@@ -61,15 +61,14 @@ TEST(Entry, RelaunchCopiesItselfAndStartsTheCopyWithItsArguments) {
     int command = run.find(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7 -config hub.json"));
     EXPECT_EQ(copy, 1) << testing::PrintToString(run.texts());
     EXPECT_EQ(command, 2);
-    EXPECT_TRUE(run.has("Exit code: 0"));
+    EXPECT_TRUE(run.mentions("Exit code: 0"));
     EXPECT_EQ(sandbox.read("quorcpy.exe"), sandbox.read(HubSandbox::hub_name()));
 
     // The copy runs on its own, in the own directory: the registration and the source's run.
     auto runs = updater_runs(sandbox.wait_for_updater_runs(UPDATER_RECORD, 2));
     EXPECT_EQ(runs.size(), 2u);
     if (!HubSandbox::windows()) { // the copy shares standard error on Linux
-        EXPECT_TRUE(run.has("quorcpy.exe v.1.4"));
-        EXPECT_EQ(run.count("Exit code: 0"), 2);
+        EXPECT_TRUE(run.mentions("quorcpy.exe v.1.4"));
     }
 }
 
@@ -79,9 +78,9 @@ TEST(Entry, RelaunchWithoutArgumentsStartsABareCopyThatExitsWithTwo) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start")));
     EXPECT_TRUE(sandbox.exists("quorcpy.exe"));
-    if (!HubSandbox::windows()) {
-        EXPECT_TRUE(run.has("quorcpy.exe v.1.4"));
-        EXPECT_TRUE(run.has("Exit code: 2"));
+    if (!HubSandbox::windows()) { // the copy shares standard error on Linux
+        EXPECT_TRUE(run.mentions("quorcpy.exe v.1.4"));
+        EXPECT_TRUE(run.mentions("Exit code: 2"));
     }
 }
 

@@ -176,7 +176,7 @@ void HubSandbox::make_directory(const std::string &name) const {
 
 HubRun HubSandbox::run(const std::vector<std::string> &arguments,
                        const std::string &program_name, int timeout_seconds) const {
-    HubRun result{-1, {}, {}};
+    HubRun result{-1, {}, {}, {}};
     std::vector<std::string> words;
     std::string program = path_ + "/" + hub_name();
     if (windows()) {
@@ -226,6 +226,7 @@ HubRun HubSandbox::run(const std::vector<std::string> &arguments,
     waitpid(child, &status, 0);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     parse_lines(errors, &result);
+    result.output = errors;
     return result;
 }
 

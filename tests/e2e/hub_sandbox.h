@@ -14,6 +14,11 @@ struct HubRun {
     int exit_code;                // the low 8 bits, as the platform reports them
     std::vector<HubLogLine> lines; // every line of standard error, prefix parsed
     std::vector<std::string> malformed; // lines without a well-formed prefix
+    std::string output;                 // standard error as received
+
+    // Whether the text appears anywhere in standard error, also inside a line that another
+    // process (a relaunched copy) wrote into at the same time.
+    bool mentions(const std::string &text) const { return output.find(text) != std::string::npos; }
 
     std::vector<std::string> texts() const;
     std::vector<std::string> texts_at(int level) const;
