@@ -1,0 +1,66 @@
+// One fixed piece of work for the instruction counter (valgrind --tool=callgrind), which,
+// unlike timings, gives the same figure on every run:
+//
+//   json-workload parse|validate|serialize FILE [TIMES]
+//
+// parse: json_parse and json_free; validate: json_parse without a root; serialize: json_parse
+// once, then json_serialize to a growing buffer. Each repeated TIMES times (default 1).
+#include "json/json.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int append_to_string(const char *text, int count, void *context) {
+    static_cast<std::string *>(context)->append(text, size_t(count));
+    return 0;
+}
+
+std::string read_text(const char *path) {
+    std::string text;
+    FILE *file = fopen(path, "rb");
+    if (!file) return text;
+    char buffer[65536];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+    fclose(file);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: json-workload parse|validate|serialize FILE [TIMES]\n");
+        return 64;
+    }
+    std::string text = read_text(argv[2]);
+    int times = argc > 3 ? atoi(argv[3]) : 1;
+    const char *end = nullptr;
+    JsonValue *root = nullptr;
+    int status = 0;
+    if (strcmp(argv[1], "parse") == 0) {
+        for (int i = 0; i < times && status == 0; ++i) {
+            status = json_parse(text.c_str(), &end, &root);
+            json_free(&root);
+        }
+    } else if (strcmp(argv[1], "validate") == 0) {
+        for (int i = 0; i < times && status == 0; ++i)
+            status = json_parse(text.c_str(), &end, nullptr);
+    } else if (strcmp(argv[1], "serialize") == 0) {
+        status = json_parse(text.c_str(), &end, &root);
+        for (int i = 0; i < times && status == 0; ++i) {
+            std::string output;
+            status = json_serialize(root, append_to_string, &output);
+        }
+        json_free(&root);
+    } else {
+        fprintf(stderr, "json-workload: unknown work %s\n", argv[1]);
+        return 64;
+    }
+    if (status != 0) fprintf(stderr, "json-workload: status %d\n", status);
+    return status == 0 ? 0 : 1;
+}
