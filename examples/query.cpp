@@ -22,7 +22,8 @@ static int copy(const char *from, const char *to) {
     }
     char buffer[4096];
     size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, in)) > 0) fwrite(buffer, 1, count, out);
+    while ((count = fread(buffer, 1, sizeof buffer, in)) > 0)
+        fwrite(buffer, 1, count, out);
     fclose(out);
     fclose(in);
     return 0;

@@ -26,7 +26,8 @@ int main(int argc, char **argv) {
         return 65;
     }
     fputs("[run]\n", out);
-    for (int i = 1; i < argc; ++i) fprintf(out, "%s\n", argv[i]);
+    for (int i = 1; i < argc; ++i)
+        fprintf(out, "%s\n", argv[i]);
     fclose(out);
     return status;
 }

@@ -12,11 +12,16 @@ namespace {
 
 const char *exit_word(int exit_status) {
     switch (exit_status) {
-    case 0: return "OK";
-    case 1: return "NO UPDATE";
-    case 2: return "HAVE UPDATE";
-    case -1: return "FAIL";
-    default: return "ERROR";
+    case 0:
+        return "OK";
+    case 1:
+        return "NO UPDATE";
+    case 2:
+        return "HAVE UPDATE";
+    case -1:
+        return "FAIL";
+    default:
+        return "ERROR";
     }
 }
 

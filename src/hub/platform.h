@@ -21,8 +21,8 @@ unsigned long platform_full_path(const char *path, unsigned long size, char *buf
 // first word in the program's folder); POSIX runs copy_path with the arguments "quorcpy.exe",
 // "--start" and arguments[1..count-1] as they are. Both run in directory and pass on no handle
 // beyond the standard three. Returns 0 or the platform's error code.
-int platform_start_copy(char *command_line, const char *copy_path, const char *directory,
-                        int count, char **arguments);
+int platform_start_copy(char *command_line, const char *copy_path, const char *directory, int count,
+                        char **arguments);
 
 // fopen, with trailing blanks of the name dropped where the file system would keep them.
 FILE *platform_fopen(const char *name, const char *mode);
@@ -35,8 +35,9 @@ void platform_copy_mode(const char *destination, const char *source);
 
 // Runs a command line held in one extra pair of double quotes, as the Windows command
 // interpreter takes it, and waits for it. Returns its exit status, or -1 with errno set when
-// the interpreter cannot be started. POSIX runs the text inside the quotes with /bin/sh -c; a
-// command killed by a signal gives 128 + the signal number.
+// the interpreter cannot be started or cannot take a line that long (E2BIG; cmd.exe takes 8191
+// characters). POSIX runs the text inside the quotes with /bin/sh -c; a command killed by a
+// signal gives 128 + the signal number.
 int platform_run_command(const char *wrapped_command);
 
 // Whether text may stand inside a double-quoted argument of a command line and reach the

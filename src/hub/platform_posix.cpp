@@ -26,7 +26,8 @@ const char RELAUNCH_PROGRAM_NAME[] = "quorcpy.exe";
 const char *file_system_name(const char *name, char *trimmed) {
     size_t length = strlen(name);
     if (length == 0 || name[length - 1] != ' ') return name;
-    while (length > 0 && name[length - 1] == ' ') --length;
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
     if (length >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return nullptr;
@@ -41,13 +42,16 @@ const char *file_system_name(const char *name, char *trimmed) {
 bool append_components(char *out, size_t capacity, size_t *used, const char *path) {
     const char *p = path;
     while (*p) {
-        while (*p == '/') ++p;
+        while (*p == '/')
+            ++p;
         const char *start = p;
-        while (*p && *p != '/') ++p;
+        while (*p && *p != '/')
+            ++p;
         size_t length = size_t(p - start);
         if (length == 0 || (length == 1 && start[0] == '.')) continue;
         if (length == 2 && start[0] == '.' && start[1] == '.') {
-            while (*used > 1 && out[*used - 1] != '/') --*used;
+            while (*used > 1 && out[*used - 1] != '/')
+                --*used;
             if (*used > 1) --*used;
             out[*used] = '\0';
             continue;
@@ -112,12 +116,12 @@ unsigned long platform_full_path(const char *path, unsigned long size, char *buf
 
 int platform_start_copy(char *, const char *copy_path, const char *directory, int count,
                         char **arguments) {
-    char **child_arguments =
-        static_cast<char **>(mem_calloc(size_t(count) + 2, sizeof(char *)));
+    char **child_arguments = static_cast<char **>(mem_calloc(size_t(count) + 2, sizeof(char *)));
     if (!child_arguments) return ENOMEM;
     child_arguments[0] = const_cast<char *>(RELAUNCH_PROGRAM_NAME);
     child_arguments[1] = const_cast<char *>("--start");
-    for (int i = 1; i < count; ++i) child_arguments[i + 1] = arguments[i];
+    for (int i = 1; i < count; ++i)
+        child_arguments[i + 1] = arguments[i];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // A program in the root directory has the empty own directory.
@@ -169,8 +173,7 @@ int platform_run_command(const char *wrapped_command) {
         to_run = command;
         memcpy(to_run, "./", 2);
     }
-    char *shell_arguments[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), to_run,
-                               nullptr};
+    char *shell_arguments[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), to_run, nullptr};
     pid_t child = 0;
     int error = posix_spawn(&child, "/bin/sh", nullptr, nullptr, shell_arguments, environ);
     mem_free(command);

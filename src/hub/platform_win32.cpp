@@ -3,14 +3,20 @@
 
 #include <windows.h>
 
+#include <errno.h>
 #include <io.h>
 #include <stdlib.h>
+#include <string.h>
 
 const char platform_separator = '\\';
 
 namespace {
 
 const DWORD RELAUNCH_CREATION_FLAGS = CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS;
+
+// The longest command line cmd.exe accepts; it answers a longer one with its own error and exit
+// status 1, which would read as "NO UPDATE".
+const size_t INTERPRETER_LINE_LIMIT = 8191;
 
 } // namespace
 
@@ -20,26 +26,35 @@ unsigned long platform_full_path(const char *path, unsigned long size, char *buf
     return GetFullPathNameA(path, DWORD(size), buffer, file_part);
 }
 
-int platform_start_copy(char *command_line, const char *, const char *directory, int,
-                        char **) {
+int platform_start_copy(char *command_line, const char *, const char *directory, int, char **) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE,
-                        RELAUNCH_CREATION_FLAGS, nullptr, directory, &startup, &process))
+    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, FALSE, RELAUNCH_CREATION_FLAGS,
+                        nullptr, directory, &startup, &process))
         return int(GetLastError());
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return 0;
 }
 
-FILE *platform_fopen(const char *name, const char *mode) { return fopen(name, mode); }
+FILE *platform_fopen(const char *name, const char *mode) {
+    return fopen(name, mode);
+}
 
-int platform_unlink(const char *name) { return _unlink(name); }
+int platform_unlink(const char *name) {
+    return _unlink(name);
+}
 
 void platform_copy_mode(const char *, const char *) {}
 
-int platform_run_command(const char *wrapped_command) { return system(wrapped_command); }
+int platform_run_command(const char *wrapped_command) {
+    if (strlen(wrapped_command) > INTERPRETER_LINE_LIMIT) {
+        errno = E2BIG;
+        return -1;
+    }
+    return system(wrapped_command);
+}
 
 bool platform_safe_in_quotes(const char *text, unsigned long length) {
     for (unsigned long i = 0; i < length; ++i) {

@@ -31,7 +31,8 @@ void put(LineWriter *line, const char *text, size_t length) {
 }
 
 void put_repeated(LineWriter *line, char c, size_t count) {
-    for (size_t i = 0; i < count; ++i) put(line, &c, 1);
+    for (size_t i = 0; i < count; ++i)
+        put(line, &c, 1);
 }
 
 bool needs_quotes(const char *argument) {
@@ -85,8 +86,7 @@ int relaunch_self(const char *own_directory, int count, char **arguments) {
     if (!compose_relaunch_command_line(command_line, sizeof command_line, count, arguments))
         return E2BIG;
     char copy_path[COPY_PATH_SIZE];
-    snprintf(copy_path, sizeof copy_path, "%s%c%s", own_directory, platform_separator,
-             COPY_NAME);
+    snprintf(copy_path, sizeof copy_path, "%s%c%s", own_directory, platform_separator, COPY_NAME);
     int result = copy_file(copy_path, arguments[0]);
     if (result != 0) return result;
     log_message(0, "Command Line: %s - Exec Path: %s", command_line, own_directory);

@@ -4,9 +4,9 @@
 #include <cstddef>
 
 enum : int {
-    OWN_DIRECTORY_SIZE = 260,  // the platform's path limit, terminator included
-    COPY_PATH_SIZE = 275,      // own directory, separator, "quorcpy.exe"
-    COMMAND_LINE_SIZE = 4096,  // the copy's command line, terminator included
+    OWN_DIRECTORY_SIZE = 260, // the platform's path limit, terminator included
+    COPY_PATH_SIZE = 275,     // own directory, separator, "quorcpy.exe"
+    COMMAND_LINE_SIZE = 4096, // the copy's command line, terminator included
 };
 
 // Copies the program named by arguments[0] to quorcpy.exe in own_directory and starts that

@@ -27,8 +27,8 @@ struct UpdateCycle {
 };
 
 bool is_scalar(uint32_t type) {
-    return type == JSON_NULL || type == JSON_FALSE || type == JSON_TRUE ||
-           type == JSON_STRING || type == JSON_NUMBER;
+    return type == JSON_NULL || type == JSON_FALSE || type == JSON_TRUE || type == JSON_STRING ||
+           type == JSON_NUMBER;
 }
 
 // Appends each item's text and a blank; empty texts add nothing, containers are refused.

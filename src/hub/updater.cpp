@@ -51,21 +51,6 @@ int append_version_argument(TextBuffer *line, const JsonValue *response) {
     return status;
 }
 
-// Composes the whole updater command line; the texts copied from the response must reach the
-// updater as they are, inside the quotes of the version argument.
-int compose_updater_line(TextBuffer *line, const TextBuffer *prefix, const JsonValue *response,
-                         const TextBuffer *source_arguments) {
-    int status = text_buffer_append(line, prefix->data, prefix->length);
-    if (status == 0 && source_arguments->length != 0)
-        status = text_buffer_append(line, source_arguments->data, source_arguments->length);
-    uint32_t version_start = line->length + 6;
-    if (status == 0) status = append_version_argument(line, response);
-    if (status == 0 &&
-        !platform_safe_in_quotes(line->data + version_start, line->length - 2 - version_start))
-        status = ERROR_INVALID;
-    return status;
-}
-
 void to_forward_slashes(char *path) {
     for (char *p = path; *p; ++p)
         if (*p == '\\') *p = '/';
@@ -99,8 +84,8 @@ int run_registration(const TextBuffer *prefix, const char *registration) {
 
 } // namespace
 
-int append_member_text(TextBuffer *out, const JsonValue *object, const char *key,
-                       uint32_t wanted, const char *suffix) {
+int append_member_text(TextBuffer *out, const JsonValue *object, const char *key, uint32_t wanted,
+                       const char *suffix) {
     JsonValue *member = nullptr;
     int status = json_object_get(&member, object, key, wanted);
     if (status != 0) return status;
@@ -111,11 +96,24 @@ int append_member_text(TextBuffer *out, const JsonValue *object, const char *key
     return text_buffer_append(out, suffix, uint32_t(strlen(suffix)));
 }
 
+int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
+                                 const JsonValue *response, const TextBuffer *source_arguments) {
+    int status = text_buffer_append(line, prefix->data, prefix->length);
+    if (status == 0 && source_arguments->length != 0)
+        status = text_buffer_append(line, source_arguments->data, source_arguments->length);
+    uint32_t version_start = line->length + 6;
+    if (status == 0) status = append_version_argument(line, response);
+    if (status == 0 &&
+        !platform_safe_in_quotes(line->data + version_start, line->length - 2 - version_start))
+        status = ERROR_INVALID;
+    return status;
+}
+
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
                 const TextBuffer *source_arguments) {
     TextBuffer line;
     text_buffer_init(&line);
-    int status = compose_updater_line(&line, prefix, response, source_arguments);
+    int status = compose_updater_command_line(&line, prefix, response, source_arguments);
     if (status != 0) {
         log_message(7, "Execute updater: %s", "Error executing updater");
         mem_free(line.data);
@@ -128,8 +126,7 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
     return 0;
 }
 
-int register_hub_module(const TextBuffer *prefix, const JsonValue *response,
-                        char *own_directory) {
+int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory) {
     JsonValue *identifier = nullptr;
     int status = json_object_get(&identifier, response, "kavor", JSON_STRING);
     if (status != 0) {

@@ -7,8 +7,8 @@
 // and becomes the one argument "-ver:abc@7|3|2|5.118|C:\Apps\Seven@..." of the updater.
 #pragma once
 
-#include "json/json.h"
 #include "support/text_buffer.h"
+#include "json/json.h"
 
 enum : int {
     HUB_APPLICATION = 2, // the hub registers itself as module 10 of application 2
@@ -17,8 +17,16 @@ enum : int {
 
 // Appends the text of object's member key (which must have exactly the wanted type and not be
 // empty) and then suffix, when given. Returns 0, 22 (lookup failed) or 12 (out of memory).
-int append_member_text(TextBuffer *out, const JsonValue *object, const char *key,
-                       uint32_t wanted, const char *suffix);
+int append_member_text(TextBuffer *out, const JsonValue *object, const char *key, uint32_t wanted,
+                       const char *suffix);
+
+// Appends the updater command line to line: prefix, source arguments, then the version
+// argument in double quotes, and a terminating zero byte counted in line->length. The texts
+// copied from the response must reach the updater as they are, inside those quotes: a response
+// holding a text the command interpreter would still interpret there is refused. Returns 0,
+// 22 (a member missing, mistyped or empty, or such a text) or 12 (out of memory).
+int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
+                                 const JsonValue *response, const TextBuffer *source_arguments);
 
 // Runs the updater: prefix, source arguments, then the version argument made from the response.
 // Returns 0 once it ran, whatever its outcome; 22 when the response lacks a usable member or
@@ -31,5 +39,4 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
 // own_directory (rewritten in place with forward slashes), under the response's identifier.
 // Returns 0 once the updater was invoked; 22 without a usable "kavor"; the parse status (1024,
 // 2048) when the registration text does not parse; 12 without memory.
-int register_hub_module(const TextBuffer *prefix, const JsonValue *response,
-                        char *own_directory);
+int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory);

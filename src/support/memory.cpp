@@ -38,8 +38,14 @@ void mem_free(void *block) {
     free(block);
 }
 
-void mem_fail_at(unsigned long nth) { failing_call = nth; }
+void mem_fail_at(unsigned long nth) {
+    failing_call = nth;
+}
 
-unsigned long mem_allocation_calls() { return allocation_calls; }
+unsigned long mem_allocation_calls() {
+    return allocation_calls;
+}
 
-long mem_live_blocks() { return live_blocks; }
+long mem_live_blocks() {
+    return live_blocks;
+}

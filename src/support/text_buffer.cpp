@@ -40,8 +40,7 @@ void text_buffer_init(TextBuffer *buffer) {
 
 int text_buffer_append(TextBuffer *buffer, const char *bytes, uint32_t count) {
     uint64_t needed = uint64_t(buffer->length) + count;
-    if (needed >= buffer->capacity &&
-        grow(buffer, capacity_above(needed)) != 0) {
+    if (needed >= buffer->capacity && grow(buffer, capacity_above(needed)) != 0) {
         log_message(7, "%s [%u bytes]", "No memory", unsigned(count));
         return TEXT_BUFFER_ENOMEM;
     }

@@ -25,15 +25,17 @@ HubRun run_cycle(const HubSandbox &sandbox, const Lines &extra = {}) {
     return sandbox.run(arguments);
 }
 
-Runs recorded_runs(const HubSandbox &sandbox) { return updater_runs(sandbox.read(UPDATER_RECORD)); }
+Runs recorded_runs(const HubSandbox &sandbox) {
+    return updater_runs(sandbox.read(UPDATER_RECORD));
+}
 
 TEST(Cycle, TwoSourcesRegisterOnceBeforeTheFirstUpdaterRun) {
     HubSandbox sandbox;
     sandbox.write("hub.json",
-                  example_configuration({query_source("office", 2,
-                                                      "\"updater_params\": [\"-channel\", \"stable\"]"),
-                                         query_source("tools", 1)},
-                                        ", \"-s\""));
+                  example_configuration(
+                      {query_source("office", 2, "\"updater_params\": [\"-channel\", \"stable\"]"),
+                       query_source("tools", 1)},
+                      ", \"-s\""));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
     sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
     HubRun run = run_cycle(sandbox);
@@ -54,7 +56,8 @@ TEST(Cycle, TwoSourcesRegisterOnceBeforeTheFirstUpdaterRun) {
         "Read: [hub.json] ... OK(0)",
         "Copy file: src=example-updater.exe  -> dest=ravcpy.exe  [OK]",
         "Get ravcpy: " + prefix,
-        "Executed: [example-query.exe office-answer.json office-response.json 2] ... HAVE UPDATE(2)",
+        "Executed: [example-query.exe office-answer.json office-response.json 2] ... HAVE "
+        "UPDATE(2)",
         "Read: [office-response.json] ... OK(0)",
         "Executed: [" + registration_line + "] ... OK(0)",
         "Execute updater: " + registration_line,
@@ -70,28 +73,28 @@ TEST(Cycle, TwoSourcesRegisterOnceBeforeTheFirstUpdaterRun) {
                                    << testing::PrintToString(run.texts());
         if (found >= 0) position = found + 1;
     }
-    EXPECT_EQ(run.count(
-                  "Update quorlix: {\"kavor\": \"office\", \"modules\": [{\"application\": 2, "
+    EXPECT_EQ(
+        run.count("Update quorlix: {\"kavor\": \"office\", \"modules\": [{\"application\": 2, "
                   "\"module\": 10, \"version\": {\"mayor\": 1, \"minor\": 4, \"build\": 0}, "
                   "\"path\": \"" +
                   registration_path(sandbox) + "\"}]}"),
-              1);
+        1);
     EXPECT_TRUE(run.malformed.empty());
 }
 
 TEST(Cycle, ASourceWithoutResponseIsSkippedAndTheRegistrationMovesOn) {
     HubSandbox sandbox;
-    sandbox.write("hub.json",
-                  example_configuration({"{\"application\": \"example-query.exe - silent-response.json 0\", "
-                                         "\"response\": \"silent-response.json\"}",
-                                         query_source("office")}));
+    sandbox.write(
+        "hub.json",
+        example_configuration({"{\"application\": \"example-query.exe - silent-response.json 0\", "
+                               "\"response\": \"silent-response.json\"}",
+                               query_source("office")}));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
     HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_TRUE(run.has("Read: [silent-response.json] ... FAIL(2)"));
-    EXPECT_EQ(recorded_runs(sandbox),
-              (Runs{with_record({registration_argument(sandbox, "office")}),
-                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
 }
 
 TEST(Cycle, StatusModeOnlyQueriesAndKeepsTheResponses) {
@@ -145,32 +148,32 @@ TEST_P(CycleConfiguration, EndsWithTheErrorAndItsLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, CycleConfiguration,
-    testing::Values(
-        ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
-        ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
-        ConfigurationCase{"top_level_array", "[{\"sources\": []}]", 22,
-                          "Get ravcpy: Error getting ravcpy"},
-        ConfigurationCase{"no_updater", "{\"sources\": [{}]}", 22,
-                          "Get ravcpy: Error getting ravcpy"},
-        ConfigurationCase{"empty_sources",
-                          "{\"updater\": {\"application\": \"example-updater.exe\"}, "
-                          "\"sources\": []}",
-                          22, "Get ravcpy: ravcpy.exe "},
-        ConfigurationCase{"missing_updater_program",
-                          "{\"updater\": {\"application\": \"nothing.exe\"}, \"sources\": [{}]}",
-                          -2, "Copy file: src=nothing.exe  -> dest=ravcpy.exe  [Error]"},
-        ConfigurationCase{"parameters_not_an_array",
-                          "{\"updater\": {\"application\": \"example-updater.exe\", "
-                          "\"parameters\": \"-a\"}, \"sources\": [{}]}",
-                          22, "Get ravcpy: Error getting ravcpy"},
-        ConfigurationCase{"parameter_that_is_an_object",
-                          "{\"updater\": {\"application\": \"example-updater.exe\", "
-                          "\"parameters\": [\"-a\", {}]}, \"sources\": [{}]}",
-                          22, "Get ravcpy: Error getting ravcpy"},
-        ConfigurationCase{"source_that_is_not_an_object",
-                          "{\"updater\": {\"application\": \"example-updater.exe\"}, "
-                          "\"sources\": [\"example-query.exe\"]}",
-                          22, nullptr}),
+    testing::Values(ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
+                    ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
+                    ConfigurationCase{"top_level_array", "[{\"sources\": []}]", 22,
+                                      "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"no_updater", "{\"sources\": [{}]}", 22,
+                                      "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"empty_sources",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": []}",
+                                      22, "Get ravcpy: ravcpy.exe "},
+                    ConfigurationCase{
+                        "missing_updater_program",
+                        "{\"updater\": {\"application\": \"nothing.exe\"}, \"sources\": [{}]}", -2,
+                        "Copy file: src=nothing.exe  -> dest=ravcpy.exe  [Error]"},
+                    ConfigurationCase{"parameters_not_an_array",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\", "
+                                      "\"parameters\": \"-a\"}, \"sources\": [{}]}",
+                                      22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"parameter_that_is_an_object",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\", "
+                                      "\"parameters\": [\"-a\", {}]}, \"sources\": [{}]}",
+                                      22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"source_that_is_not_an_object",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [\"example-query.exe\"]}",
+                                      22, nullptr}),
     [](const testing::TestParamInfo<ConfigurationCase> &info) { return info.param.name; });
 
 TEST(Cycle, ASecondSourceWithoutResponseEndsTheCycleAfterTheFirst) {
@@ -189,10 +192,10 @@ TEST(Cycle, ASecondSourceWithoutResponseEndsTheCycleAfterTheFirst) {
 TEST(Cycle, ParameterAndSourceArgumentTextsFollowTheirTypes) {
     HubSandbox sandbox;
     sandbox.write("hub.json",
-                  example_configuration({query_source("office", 0,
-                                                      "\"updater_params\": [\"-x\", 7.50, false, \"\"]"),
-                                         query_source("tools", 0, "\"updater_params\": \"-ignored\"")},
-                                        ", \"-a\", 5, null, true, \"\""));
+                  example_configuration(
+                      {query_source("office", 0, "\"updater_params\": [\"-x\", 7.50, false, \"\"]"),
+                       query_source("tools", 0, "\"updater_params\": \"-ignored\"")},
+                      ", \"-a\", 5, null, true, \"\""));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
     sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
     HubRun run = run_cycle(sandbox);
@@ -216,9 +219,12 @@ TEST(Cycle, TheWorkedExampleReachesTheUpdaterAsOneArgument) {
     EXPECT_EQ(run.exit_code, 0);
     Runs runs = recorded_runs(sandbox);
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[1], with_record({"-s", "-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra"}));
-    EXPECT_TRUE(run.has("Execute updater: ravcpy.exe --record updates.txt -s "
-                        "\"-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra\""));
+    EXPECT_EQ(runs[1],
+              with_record(
+                  {"-s", "-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra"}));
+    EXPECT_TRUE(
+        run.has("Execute updater: ravcpy.exe --record updates.txt -s "
+                "\"-ver:abc@7|3|2|5.118|C:\\Apps\\Seven@7|4|1|0.9|C:\\Apps\\Seven\\Extra\""));
 }
 
 TEST(Cycle, NumbersAndPathsAreCopiedAsWritten) {
@@ -230,12 +236,14 @@ TEST(Cycle, NumbersAndPathsAreCopiedAsWritten) {
     EXPECT_EQ(run.exit_code, 0);
     Runs runs = recorded_runs(sandbox);
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[1], with_record({"-ver:id with blanks@-1|3|2|2.0.1e2|C:\\Program Files\\X@1|2"}));
+    EXPECT_EQ(runs[1],
+              with_record({"-ver:id with blanks@-1|3|2|2.0.1e2|C:\\Program Files\\X@1|2"}));
 }
 
 TEST(Cycle, AResponseWithAMissingMemberRunsNoUpdater) {
     HubSandbox sandbox;
-    sandbox.write("hub.json", example_configuration({query_source("broken"), query_source("office")}));
+    sandbox.write("hub.json",
+                  example_configuration({query_source("broken"), query_source("office")}));
     sandbox.write("broken-answer.json", R"({"kavor": "broken", "modules": [
   {"application": 7, "module": 3, "version": {"mayor": 2, "minor": 5}, "path": "C:\\A"}]})");
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
@@ -243,9 +251,8 @@ TEST(Cycle, AResponseWithAMissingMemberRunsNoUpdater) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.count("Execute updater: Error executing updater"), 1);
     // The registration ran with the broken source, which cleared the first-source flag.
-    EXPECT_EQ(recorded_runs(sandbox),
-              (Runs{with_record({registration_argument(sandbox, "broken")}),
-                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "broken")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
 }
 
 TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
@@ -256,10 +263,13 @@ TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
     sandbox.write("b-answer.json", one_module_response("b", 2, 2, "C:\\\\B"));
     HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_TRUE(run.has("Executed: [example-query.exe a-answer.json a-response.json 5] ... ERROR(5)"));
-    EXPECT_TRUE(run.has("Executed: [example-query.exe b-answer.json b-response.json 255] ... ERROR(255)"));
+    EXPECT_TRUE(
+        run.has("Executed: [example-query.exe a-answer.json a-response.json 5] ... ERROR(5)"));
+    EXPECT_TRUE(
+        run.has("Executed: [example-query.exe b-answer.json b-response.json 255] ... ERROR(255)"));
     EXPECT_EQ(recorded_runs(sandbox).size(), 3u);
-    EXPECT_TRUE(run.has("Executed: [ravcpy.exe --record updates.txt --exit 3 \"-ver:b@2|2|1|2.3|C:\\B\"] ... ERROR(3)"));
+    EXPECT_TRUE(run.has("Executed: [ravcpy.exe --record updates.txt --exit 3 "
+                        "\"-ver:b@2|2|1|2.3|C:\\B\"] ... ERROR(3)"));
 }
 
 TEST(Cycle, AnUpdaterInAnotherDirectoryGetsItsWorkingCopyThere) {
@@ -310,10 +320,10 @@ TEST_P(CycleHostileResponse, NeverRunsAnInjectedCommand) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, CycleHostileResponse,
-    testing::Values("x\\\" & echo x > injected & \\\"", "$(echo x > injected)",
-                    "`echo x > injected`", "a\\nb", "%COMSPEC%", "C:\\\\Dir\\\\",
-                    "a\\\\\\\\\\\" & echo x > injected & rem"));
+INSTANTIATE_TEST_SUITE_P(Texts, CycleHostileResponse,
+                         testing::Values("x\\\" & echo x > injected & \\\"", "$(echo x > injected)",
+                                         "`echo x > injected`", "a\\nb", "%COMSPEC%",
+                                         "C:\\\\Dir\\\\",
+                                         "a\\\\\\\\\\\" & echo x > injected & rem"));
 
 } // namespace

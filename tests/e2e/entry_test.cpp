@@ -10,15 +10,17 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string banner(const HubSandbox &sandbox) { return sandbox.program_path() + " v.1.4"; }
+std::string banner(const HubSandbox &sandbox) {
+    return sandbox.program_path() + " v.1.4";
+}
 
 std::string command_line_line(const HubSandbox &sandbox, const std::string &command_line) {
     return "Command Line: " + command_line + " - Exec Path: " + sandbox.hub_path();
 }
 
 std::string copy_line(const HubSandbox &sandbox, const std::string &result) {
-    return "Copy file: src=" + sandbox.program_path() + " -> dest=" +
-           sandbox.hub_path("quorcpy.exe") + " [" + result + "]";
+    return "Copy file: src=" + sandbox.program_path() +
+           " -> dest=" + sandbox.hub_path("quorcpy.exe") + " [" + result + "]";
 }
 
 // Sets up the example programs so that a relaunched copy leaves a trace: two updater runs.
@@ -40,8 +42,7 @@ TEST_P(EntryWithoutConfiguration, ExitsWithTwoAndLogsOnlyBannerAndExitLine) {
 
 INSTANTIATE_TEST_SUITE_P(Arguments, EntryWithoutConfiguration,
                          testing::Values(Lines{"--start"}, Lines{"--start", "-config"},
-                                         Lines{"--status"},
-                                         Lines{"-loglevel", "7", "--start"}));
+                                         Lines{"--status"}, Lines{"-loglevel", "7", "--start"}));
 
 TEST(Entry, LogLinesCarryTheDateTimeAndLevelPrefix) {
     HubSandbox sandbox;
@@ -58,7 +59,8 @@ TEST(Entry, RelaunchCopiesItselfAndStartsTheCopyWithItsArguments) {
     HubRun run = sandbox.run({"-loglevel", "7", "-config", "hub.json"});
     EXPECT_EQ(run.exit_code, 0);
     int copy = run.find(copy_line(sandbox, "OK"));
-    int command = run.find(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7 -config hub.json"));
+    int command =
+        run.find(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7 -config hub.json"));
     EXPECT_EQ(copy, 1) << testing::PrintToString(run.texts());
     EXPECT_EQ(command, 2);
     EXPECT_TRUE(run.mentions("Exit code: 0"));
@@ -98,7 +100,8 @@ TEST(Entry, SwitchesMatchWholeAndCaseSensitiveAndArePassedOn) {
     HubSandbox sandbox;
     HubRun run = sandbox.run({"--START", "-Config", "x.json", "--stat"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start --START -Config x.json --stat")));
+    EXPECT_TRUE(
+        run.has(command_line_line(sandbox, "quorcpy.exe --start --START -Config x.json --stat")));
 }
 
 TEST(Entry, ConfigTakesTheNextArgumentEvenWhenItIsASwitch) {
@@ -111,7 +114,8 @@ TEST(Entry, ConfigTakesTheNextArgumentEvenWhenItIsASwitch) {
 TEST(Entry, TheLastConfigurationPathWins) {
     HubSandbox sandbox;
     sandbox.write("b.json", "{\"sources\": []}");
-    HubRun run = sandbox.run({"-config", "a.json", "-config", "b.json", "--status", "-loglevel", "6"});
+    HubRun run =
+        sandbox.run({"-config", "a.json", "-config", "b.json", "--status", "-loglevel", "6"});
     EXPECT_TRUE(run.has("Read: [b.json] ... OK(0)")) << testing::PrintToString(run.texts());
     EXPECT_FALSE(run.has("Read: [a.json] ... FAIL(2)"));
     EXPECT_EQ(run.exit_code, 22);
@@ -136,16 +140,16 @@ TEST_P(EntryLogLevel, OnlyTheFirstLogLevelCountsAndOnlyZeroToSeven) {
     EXPECT_TRUE(run.has("Exit code: 2"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, EntryLogLevel,
-    testing::Values(LogLevelCase{{"-loglevel", "6"}, true}, LogLevelCase{{"-loglevel", "7"}, true},
-                    LogLevelCase{{"-loglevel", "9"}, false},
-                    LogLevelCase{{"-loglevel", "-1"}, false},
-                    LogLevelCase{{"-loglevel", "abc"}, false},
-                    LogLevelCase{{"-loglevel", "5", "-loglevel", "7"}, false},
-                    LogLevelCase{{"-loglevel", "9", "-loglevel", "7"}, false},
-                    LogLevelCase{{"-loglevel", "7", "-loglevel", "5"}, true},
-                    LogLevelCase{{"-loglevel"}, false}));
+INSTANTIATE_TEST_SUITE_P(Forms, EntryLogLevel,
+                         testing::Values(LogLevelCase{{"-loglevel", "6"}, true},
+                                         LogLevelCase{{"-loglevel", "7"}, true},
+                                         LogLevelCase{{"-loglevel", "9"}, false},
+                                         LogLevelCase{{"-loglevel", "-1"}, false},
+                                         LogLevelCase{{"-loglevel", "abc"}, false},
+                                         LogLevelCase{{"-loglevel", "5", "-loglevel", "7"}, false},
+                                         LogLevelCase{{"-loglevel", "9", "-loglevel", "7"}, false},
+                                         LogLevelCase{{"-loglevel", "7", "-loglevel", "5"}, true},
+                                         LogLevelCase{{"-loglevel"}, false}));
 
 TEST(Entry, RelaunchFailsWhenTheProgramPathNamesNoFile) {
     if (HubSandbox::windows()) GTEST_SKIP() << "Wine always passes the full program path";
@@ -173,7 +177,8 @@ TEST(Entry, RelaunchCommandLineMustFitFourThousandNinetySixCharacters) {
     HubSandbox sandbox;
     HubRun fits = sandbox.run({std::string(4075, 'x')});
     EXPECT_EQ(fits.exit_code, 0);
-    EXPECT_TRUE(fits.has(command_line_line(sandbox, "quorcpy.exe --start " + std::string(4075, 'x'))));
+    EXPECT_TRUE(
+        fits.has(command_line_line(sandbox, "quorcpy.exe --start " + std::string(4075, 'x'))));
 
     HubSandbox too_long;
     HubRun refused = too_long.run({std::string(4076, 'x')});

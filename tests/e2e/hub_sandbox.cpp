@@ -87,7 +87,8 @@ void start_wine_session() {
 
 std::vector<std::string> HubRun::texts() const {
     std::vector<std::string> result;
-    for (const auto &line : lines) result.push_back(line.text);
+    for (const auto &line : lines)
+        result.push_back(line.text);
     return result;
 }
 
@@ -98,11 +99,14 @@ std::vector<std::string> HubRun::texts_at(int level) const {
     return result;
 }
 
-bool HubRun::has(const std::string &text) const { return find(text) >= 0; }
+bool HubRun::has(const std::string &text) const {
+    return find(text) >= 0;
+}
 
 int HubRun::count(const std::string &text) const {
     int found = 0;
-    for (const auto &line : lines) found += line.text == text;
+    for (const auto &line : lines)
+        found += line.text == text;
     return found;
 }
 
@@ -112,9 +116,13 @@ int HubRun::find(const std::string &text, int from) const {
     return -1;
 }
 
-bool HubSandbox::windows() { return !environment("HUB_LAUNCHER").empty(); }
+bool HubSandbox::windows() {
+    return !environment("HUB_LAUNCHER").empty();
+}
 
-std::string HubSandbox::hub_name() { return windows() ? "update-hub.exe" : "update-hub"; }
+std::string HubSandbox::hub_name() {
+    return windows() ? "update-hub.exe" : "update-hub";
+}
 
 HubSandbox::HubSandbox() {
     if (windows()) start_wine_session();
@@ -168,14 +176,16 @@ std::string HubSandbox::read(const std::string &name) const {
     return content.str();
 }
 
-bool HubSandbox::exists(const std::string &name) const { return fs::exists(path_ + "/" + name); }
+bool HubSandbox::exists(const std::string &name) const {
+    return fs::exists(path_ + "/" + name);
+}
 
 void HubSandbox::make_directory(const std::string &name) const {
     fs::create_directory(path_ + "/" + name);
 }
 
-HubRun HubSandbox::run(const std::vector<std::string> &arguments,
-                       const std::string &program_name, int timeout_seconds) const {
+HubRun HubSandbox::run(const std::vector<std::string> &arguments, const std::string &program_name,
+                       int timeout_seconds) const {
     HubRun result{-1, {}, {}, {}};
     std::vector<std::string> words;
     std::string program = path_ + "/" + hub_name();
@@ -187,7 +197,8 @@ HubRun HubSandbox::run(const std::vector<std::string> &arguments,
     }
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
-    for (auto &word : words) argv.push_back(word.data());
+    for (auto &word : words)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
 
     int pipe_fds[2];
@@ -204,10 +215,9 @@ HubRun HubSandbox::run(const std::vector<std::string> &arguments,
     posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
     pid_t child = 0;
-    int error = windows() ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(),
-                                         environ)
-                          : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(),
-                                        environ);
+    int error = windows()
+                    ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ)
+                    : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_fds[1]);
     if (error != 0) {

@@ -11,8 +11,8 @@ struct HubLogLine {
 };
 
 struct HubRun {
-    int exit_code;                // the low 8 bits, as the platform reports them
-    std::vector<HubLogLine> lines; // every line of standard error, prefix parsed
+    int exit_code;                      // the low 8 bits, as the platform reports them
+    std::vector<HubLogLine> lines;      // every line of standard error, prefix parsed
     std::vector<std::string> malformed; // lines without a well-formed prefix
     std::string output;                 // standard error as received
 

@@ -13,9 +13,9 @@ inline const std::string UPDATER_RECORD = "updates.txt";
 // A source whose query copies <name>-answer.json to <name>-response.json and exits with status.
 inline std::string query_source(const std::string &name, int status = 0,
                                 const std::string &extra_members = "") {
-    std::string source = "{\"application\": \"example-query.exe " + name + "-answer.json " +
-                         name + "-response.json " + std::to_string(status) +
-                         "\", \"response\": \"" + name + "-response.json\"";
+    std::string source = "{\"application\": \"example-query.exe " + name + "-answer.json " + name +
+                         "-response.json " + std::to_string(status) + "\", \"response\": \"" +
+                         name + "-response.json\"";
     if (!extra_members.empty()) source += ", " + extra_members;
     return source + "}";
 }
@@ -25,17 +25,19 @@ inline std::string example_configuration(const std::vector<std::string> &sources
                                          const std::string &extra_parameters = "") {
     std::string configuration =
         "{\"updater\": {\"application\": \"example-updater.exe\", \"parameters\": "
-        "[\"--record\", \"" + UPDATER_RECORD + "\"" + extra_parameters + "]},\n \"sources\": [";
+        "[\"--record\", \"" +
+        UPDATER_RECORD + "\"" + extra_parameters + "]},\n \"sources\": [";
     for (size_t i = 0; i < sources.size(); ++i)
         configuration += (i ? ",\n  " : "\n  ") + sources[i];
     return configuration + "]}\n";
 }
 
 // A response with one module.
-inline std::string one_module_response(const std::string &identifier, int application,
-                                       int module, const std::string &path) {
-    return "{\"kavor\": \"" + identifier + "\", \"modules\": [{\"application\": " +
-           std::to_string(application) + ", \"module\": " + std::to_string(module) +
+inline std::string one_module_response(const std::string &identifier, int application, int module,
+                                       const std::string &path) {
+    return "{\"kavor\": \"" + identifier +
+           "\", \"modules\": [{\"application\": " + std::to_string(application) +
+           ", \"module\": " + std::to_string(module) +
            ", \"version\": {\"mayor\": 1, \"minor\": 2, \"build\": 3}, \"path\": \"" + path +
            "\"}]}";
 }

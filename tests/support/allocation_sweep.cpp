@@ -18,12 +18,16 @@ unsigned long sweep_allocation_failures(const std::function<void(unsigned long n
         mem_fail_at(nth);
         operation(nth);
         mem_fail_at(0);
-        EXPECT_EQ(mem_live_blocks(), live_before) << "blocks leaked when allocation " << nth
-                                                  << " of " << total << " failed";
+        EXPECT_EQ(mem_live_blocks(), live_before)
+            << "blocks leaked when allocation " << nth << " of " << total << " failed";
     }
     return total;
 }
 
-FailingAllocation::FailingAllocation(unsigned long nth) { mem_fail_at(nth); }
+FailingAllocation::FailingAllocation(unsigned long nth) {
+    mem_fail_at(nth);
+}
 
-FailingAllocation::~FailingAllocation() { mem_fail_at(0); }
+FailingAllocation::~FailingAllocation() {
+    mem_fail_at(0);
+}

@@ -32,7 +32,8 @@ LogCapture::~LogCapture() {
 
 std::vector<std::string> LogCapture::texts() const {
     std::vector<std::string> texts;
-    for (const auto &line : lines_) texts.push_back(line.text);
+    for (const auto &line : lines_)
+        texts.push_back(line.text);
     return texts;
 }
 

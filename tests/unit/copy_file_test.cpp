@@ -11,7 +11,8 @@ namespace {
 
 std::string binary_content(size_t size) {
     std::string content;
-    for (size_t i = 0; i < size; ++i) content.push_back(char((i * 7 + i / 256) & 0xFF));
+    for (size_t i = 0; i < size; ++i)
+        content.push_back(char((i * 7 + i / 256) & 0xFF));
     return content;
 }
 

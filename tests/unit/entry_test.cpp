@@ -23,7 +23,8 @@ TEST_P(ScanLogLevel, TakesTheValueAfterTheFirstLogLevelWhenItIsZeroToSeven) {
     std::vector<std::string> words = {"hub.exe"};
     words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     std::vector<char *> arguments;
-    for (auto &word : words) arguments.push_back(word.data());
+    for (auto &word : words)
+        arguments.push_back(word.data());
     int saved = log_threshold;
     log_threshold = 3;
     scan_log_level(int(arguments.size()), arguments.data());
@@ -81,8 +82,8 @@ TEST(OwnDirectory, ARootProgramGivesTheBareRoot) {
 TEST(OwnDirectory, APathThatDoesNotFitIsRefused) {
     char own[OWN_DIRECTORY_SIZE];
     std::string root = platform_separator == '\\' ? "C:\\" : "/";
-    std::string fits = root + std::string(OWN_DIRECTORY_SIZE - 3 - root.size(), 'd') +
-                       platform_separator + "x";
+    std::string fits =
+        root + std::string(OWN_DIRECTORY_SIZE - 3 - root.size(), 'd') + platform_separator + "x";
     ASSERT_EQ(fits.size(), size_t(OWN_DIRECTORY_SIZE - 1));
     ASSERT_TRUE(resolve_own_directory(fits.c_str(), own));
     EXPECT_EQ(std::string(own), fits.substr(0, fits.size() - 2));

@@ -1,6 +1,6 @@
 #include "allocation_sweep.h"
-#include "json/json.h"
 #include "support/memory.h"
+#include "json/json.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +28,11 @@ std::string nested(const std::string &open, const std::string &inner, const std:
                    int levels) {
     std::string text;
     text.reserve((open.size() + close.size()) * size_t(levels) + inner.size());
-    for (int i = 0; i < levels; ++i) text += open;
+    for (int i = 0; i < levels; ++i)
+        text += open;
     text += inner;
-    for (int i = 0; i < levels; ++i) text += close;
+    for (int i = 0; i < levels; ++i)
+        text += close;
     return text;
 }
 
@@ -163,17 +165,36 @@ struct PrefixCase {
 
 TEST(JsonParseValue, StopsAtTheFirstByteThatCannotContinue) {
     const PrefixCase cases[] = {
-        {"12abc", JSON_NUMBER, 2},  {"0x1", JSON_NUMBER, 1},   {"1.5.2", JSON_NUMBER, 3},
-        {"-0-1", JSON_NUMBER, 2},   {"1e5e5", JSON_NUMBER, 3}, {" 7 ", JSON_NUMBER, 2},
-        {"nullx", JSON_NULL, 4},    {"truely", JSON_TRUE, 4},  {"false0", JSON_FALSE, 5},
-        {"\t null", JSON_NULL, 6},  {"\"a\"b", JSON_STRING, 3}, {"[1] ", JSON_ARRAY, 3},
+        {"12abc", JSON_NUMBER, 2},
+        {"0x1", JSON_NUMBER, 1},
+        {"1.5.2", JSON_NUMBER, 3},
+        {"-0-1", JSON_NUMBER, 2},
+        {"1e5e5", JSON_NUMBER, 3},
+        {" 7 ", JSON_NUMBER, 2},
+        {"nullx", JSON_NULL, 4},
+        {"truely", JSON_TRUE, 4},
+        {"false0", JSON_FALSE, 5},
+        {"\t null", JSON_NULL, 6},
+        {"\"a\"b", JSON_STRING, 3},
+        {"[1] ", JSON_ARRAY, 3},
         // No value at all: the end is the first byte behind the white space.
-        {"01", JSON_NOMATCH, 0},    {" -01", JSON_NOMATCH, 1}, {"-", JSON_NOMATCH, 0},
-        {"+1", JSON_NOMATCH, 0},    {".5", JSON_NOMATCH, 0},   {"1.", JSON_NOMATCH, 0},
-        {"1.e5", JSON_NOMATCH, 0},  {"1e", JSON_NOMATCH, 0},   {"1e+", JSON_NOMATCH, 0},
-        {"-.5", JSON_NOMATCH, 0},   {"nul", JSON_NOMATCH, 0},  {"True", JSON_NOMATCH, 0},
-        {"  fals", JSON_NOMATCH, 2}, {"", JSON_NOMATCH, 0},    {"\"open", JSON_NOMATCH, 0},
-        {" [1,", JSON_NOMATCH, 1},  {"}", JSON_NOMATCH, 0},
+        {"01", JSON_NOMATCH, 0},
+        {" -01", JSON_NOMATCH, 1},
+        {"-", JSON_NOMATCH, 0},
+        {"+1", JSON_NOMATCH, 0},
+        {".5", JSON_NOMATCH, 0},
+        {"1.", JSON_NOMATCH, 0},
+        {"1.e5", JSON_NOMATCH, 0},
+        {"1e", JSON_NOMATCH, 0},
+        {"1e+", JSON_NOMATCH, 0},
+        {"-.5", JSON_NOMATCH, 0},
+        {"nul", JSON_NOMATCH, 0},
+        {"True", JSON_NOMATCH, 0},
+        {"  fals", JSON_NOMATCH, 2},
+        {"", JSON_NOMATCH, 0},
+        {"\"open", JSON_NOMATCH, 0},
+        {" [1,", JSON_NOMATCH, 1},
+        {"}", JSON_NOMATCH, 0},
     };
     for (const PrefixCase &c : cases) {
         SCOPED_TRACE(c.text);
@@ -295,20 +316,13 @@ struct BareCase {
 
 TEST(JsonString, BareModeTakesKeysWithOrWithoutQuotes) {
     const BareCase cases[] = {
-        {"abc", JSON_STRING, "abc", 3},
-        {"\"abc\"", JSON_STRING, "abc", 5},
-        {"\"abc\"rest", JSON_STRING, "abc", 5},
-        {"\"abc", JSON_STRING, "abc", 4},
-        {"\"\"", JSON_STRING, "", 2},
-        {"a\\nb", JSON_STRING, "a\nb", 4},
-        {"a\\\"b", JSON_STRING, "a\"b", 4},
-        {"\\u00e9", JSON_STRING, "\xC3\xA9", 6},
-        {"", JSON_NOMATCH, nullptr, 0},
-        {"\"", JSON_NOMATCH, nullptr, 1},
-        {"ab\"c", JSON_ESYNTAX, nullptr, 2},
-        {"abc\"", JSON_ESYNTAX, nullptr, 3},
-        {"a\tb", JSON_ESYNTAX, nullptr, 1},
-        {"ab\\", JSON_ESYNTAX, nullptr, 3},
+        {"abc", JSON_STRING, "abc", 3},         {"\"abc\"", JSON_STRING, "abc", 5},
+        {"\"abc\"rest", JSON_STRING, "abc", 5}, {"\"abc", JSON_STRING, "abc", 4},
+        {"\"\"", JSON_STRING, "", 2},           {"a\\nb", JSON_STRING, "a\nb", 4},
+        {"a\\\"b", JSON_STRING, "a\"b", 4},     {"\\u00e9", JSON_STRING, "\xC3\xA9", 6},
+        {"", JSON_NOMATCH, nullptr, 0},         {"\"", JSON_NOMATCH, nullptr, 1},
+        {"ab\"c", JSON_ESYNTAX, nullptr, 2},    {"abc\"", JSON_ESYNTAX, nullptr, 3},
+        {"a\tb", JSON_ESYNTAX, nullptr, 1},     {"ab\\", JSON_ESYNTAX, nullptr, 3},
     };
     for (const BareCase &c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.text)));

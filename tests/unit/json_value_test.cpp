@@ -1,6 +1,6 @@
 #include "allocation_sweep.h"
-#include "json/json.h"
 #include "support/memory.h"
+#include "json/json.h"
 
 #include <gtest/gtest.h>
 

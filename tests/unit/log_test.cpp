@@ -29,7 +29,8 @@ std::string read_all(FILE *file) {
     std::string text;
     rewind(file);
     int c;
-    while ((c = fgetc(file)) != EOF) text.push_back(char(c));
+    while ((c = fgetc(file)) != EOF)
+        text.push_back(char(c));
     return text;
 }
 

@@ -18,10 +18,11 @@ TEST_P(RelaunchCommandLine, PutsStartFirstAndQuotesOnlyWhatNeedsIt) {
     std::vector<std::string> words = {"C:\\Apps\\x.exe"};
     words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     std::vector<char *> arguments;
-    for (auto &word : words) arguments.push_back(word.data());
+    for (auto &word : words)
+        arguments.push_back(word.data());
     char line[COMMAND_LINE_SIZE];
-    ASSERT_TRUE(compose_relaunch_command_line(line, sizeof line, int(arguments.size()),
-                                              arguments.data()));
+    ASSERT_TRUE(
+        compose_relaunch_command_line(line, sizeof line, int(arguments.size()), arguments.data()));
     EXPECT_EQ(std::string(line), GetParam().expected);
 }
 

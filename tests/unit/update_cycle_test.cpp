@@ -55,7 +55,8 @@ TEST(ReadJsonFileOf, AFileLongerThanOneReadIsReadWhole) {
     TemporaryDirectory directory;
     LogCapture log;
     std::string text = "[";
-    for (int i = 0; i < 3000; ++i) text += std::to_string(i) + ", ";
+    for (int i = 0; i < 3000; ++i)
+        text += std::to_string(i) + ", ";
     text += "\"end\"]";
     ASSERT_GT(text.size(), 3 * 4096u);
     directory.write("big.json", text);
@@ -70,7 +71,8 @@ TEST(ReadJsonFileOf, EveryFailedAllocationIsReportedAndNothingLeaks) {
     TemporaryDirectory directory;
     LogCapture log;
     std::string text = "{\"list\": [";
-    for (int i = 0; i < 40; ++i) text += "\"item " + std::to_string(i) + "\", ";
+    for (int i = 0; i < 40; ++i)
+        text += "\"item " + std::to_string(i) + "\", ";
     text += "{}], \"name\": \"x\"}";
     directory.write("file.json", text + std::string(5000, ' '));
     sweep_allocation_failures([&](unsigned long nth) {

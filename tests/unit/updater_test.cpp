@@ -13,7 +13,9 @@
 
 namespace {
 
-bool on_windows() { return platform_separator == '\\'; }
+bool on_windows() {
+    return platform_separator == '\\';
+}
 
 // A parsed document that frees itself.
 struct Document {
@@ -38,8 +40,9 @@ struct Buffer {
 // The updater is "echo" with its output sent to a file, which works alike in both interpreters.
 const std::string PREFIX = "echo >updater-output.txt ";
 
-std::string module_entry(const std::string &application, const std::string &path,
-                   const std::string &version = "{\"mayor\": 2, \"minor\": 5, \"build\": 118}") {
+std::string
+module_entry(const std::string &application, const std::string &path,
+             const std::string &version = "{\"mayor\": 2, \"minor\": 5, \"build\": 118}") {
     return "{\"application\": " + application + ", \"module\": 3, \"version\": " + version +
            ", \"path\": \"" + path + "\"}";
 }
@@ -104,7 +107,8 @@ TEST_P(RunUpdater, ComposesTheVersionArgumentOrRunsNothing) {
     EXPECT_EQ(prefix.str(), PREFIX);
     EXPECT_EQ(arguments.str(), c.source_arguments);
     if (c.version_argument.empty()) {
-        EXPECT_EQ(log.texts(), std::vector<std::string>{"Execute updater: Error executing updater"});
+        EXPECT_EQ(log.texts(),
+                  std::vector<std::string>{"Execute updater: Error executing updater"});
         EXPECT_FALSE(directory.exists("updater-output.txt"));
         return;
     }
@@ -116,32 +120,49 @@ TEST_P(RunUpdater, ComposesTheVersionArgumentOrRunsNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Responses, RunUpdater,
     testing::Values(
-        UpdaterCase{"one_module", R"({"kavor": "abc", "modules": [)" + module_entry("7", "C:\\\\A") + "]}",
-                    "", 0, "-ver:abc@7|3|2|5.118|C:\\A"},
+        UpdaterCase{"one_module",
+                    R"({"kavor": "abc", "modules": [)" + module_entry("7", "C:\\\\A") + "]}", "", 0,
+                    "-ver:abc@7|3|2|5.118|C:\\A"},
         UpdaterCase{"three_modules",
-                    R"({"kavor": "k", "modules": [)" + module_entry("1", "P") + ", " + module_entry("2", "Q") +
-                        ", " + module_entry("3", "R") + "]}",
+                    R"({"kavor": "k", "modules": [)" + module_entry("1", "P") + ", " +
+                        module_entry("2", "Q") + ", " + module_entry("3", "R") + "]}",
                     "-x ", 0, "-ver:k@1|3|2|5.118|P@2|3|2|5.118|Q@3|3|2|5.118|R"},
         UpdaterCase{"numbers_as_written",
                     R"({"kavor": "k", "modules": [)" +
-                        module_entry("-1", "P", R"({"mayor": 0, "minor": 2.0, "build": 1e2})") + "]}",
+                        module_entry("-1", "P", R"({"mayor": 0, "minor": 2.0, "build": 1e2})") +
+                        "]}",
                     "", 0, "-ver:k@-1|3|0|2.0.1e2|P"},
         UpdaterCase{"path_with_blanks_at_and_bar",
-                    R"({"kavor": "k", "extra": 1, "modules": [)" + module_entry("7", "C:\\\\Program Files\\\\X@1|2") + "]}",
+                    R"({"kavor": "k", "extra": 1, "modules": [)" +
+                        module_entry("7", "C:\\\\Program Files\\\\X@1|2") + "]}",
                     "", 0, "-ver:k@7|3|2|5.118|C:\\Program Files\\X@1|2"},
         UpdaterCase{"no_modules", R"({"kavor": "k", "modules": []})", "", 22, ""},
-        UpdaterCase{"empty_identifier", R"({"kavor": "", "modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
-        UpdaterCase{"no_identifier", R"({"modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
-        UpdaterCase{"application_as_text", R"({"kavor": "k", "modules": [)" + module_entry("\"7\"", "P") + "]}", "", 22, ""},
+        UpdaterCase{"empty_identifier",
+                    R"({"kavor": "", "modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
+        UpdaterCase{"no_identifier", R"({"modules": [)" + module_entry("7", "P") + "]}", "", 22,
+                    ""},
+        UpdaterCase{"application_as_text",
+                    R"({"kavor": "k", "modules": [)" + module_entry("\"7\"", "P") + "]}", "", 22,
+                    ""},
         UpdaterCase{"version_without_build",
-                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P", R"({"mayor": 1, "minor": 2})") + "]}",
+                    R"({"kavor": "k", "modules": [)" +
+                        module_entry("7", "P", R"({"mayor": 1, "minor": 2})") + "]}",
                     "", 22, ""},
         UpdaterCase{"second_module_not_an_object",
-                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P") + ", 5]}", "", 22, ""},
-        UpdaterCase{"quote_in_the_path", R"({"kavor": "k", "modules": [)" + module_entry("7", "a\\\" & x") + "]}", "", 22, ""},
-        UpdaterCase{"line_break_in_the_identifier", R"({"kavor": "a\nb", "modules": [)" + module_entry("7", "P") + "]}", "", 22, ""},
-        UpdaterCase{"zero_byte_in_the_path", R"({"kavor": "k", "modules": [)" + module_entry("7", "P\\u0000Q") + "]}", "", 22, ""},
-        UpdaterCase{"backslash_before_the_closing_quote", R"({"kavor": "k", "modules": [)" + module_entry("7", "C:\\\\Dir\\\\") + "]}", "", 22, ""}),
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P") + ", 5]}", "", 22,
+                    ""},
+        UpdaterCase{"quote_in_the_path",
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "a\\\" & x") + "]}", "",
+                    22, ""},
+        UpdaterCase{"line_break_in_the_identifier",
+                    R"({"kavor": "a\nb", "modules": [)" + module_entry("7", "P") + "]}", "", 22,
+                    ""},
+        UpdaterCase{"zero_byte_in_the_path",
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "P\\u0000Q") + "]}", "",
+                    22, ""},
+        UpdaterCase{"backslash_before_the_closing_quote",
+                    R"({"kavor": "k", "modules": [)" + module_entry("7", "C:\\\\Dir\\\\") + "]}",
+                    "", 22, ""}),
     [](const testing::TestParamInfo<UpdaterCase> &info) { return info.param.name; });
 
 struct QuoteSafetyCase {
@@ -270,9 +291,9 @@ TEST_P(RunCommandExit, LogsTheExitStatusWithItsWord) {
     int exit_status = -99;
     EXPECT_EQ(run_command(command.c_str(), &exit_status), 0);
     EXPECT_EQ(exit_status, GetParam().code);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Executed: [" + command + "] ... " +
-                                                    GetParam().word + "(" +
-                                                    std::to_string(GetParam().code) + ")"});
+    EXPECT_EQ(log.texts(),
+              std::vector<std::string>{"Executed: [" + command + "] ... " + GetParam().word + "(" +
+                                       std::to_string(GetParam().code) + ")"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, RunCommandExit,
