@@ -13,6 +13,7 @@
 namespace {
 
 const int HIGHEST_LOG_LEVEL = 7;
+const unsigned long FULL_PATH_SIZE = 32768; // the longest path Windows knows
 
 struct RunMode {
     bool start;
@@ -55,11 +56,15 @@ void scan_log_level(int count, char **arguments) {
 }
 
 bool resolve_own_directory(const char *program_path, char *directory) {
+    // The full path may be longer than the directory buffer; only the directory must fit.
+    static char full_path[FULL_PATH_SIZE];
     char *file_part = nullptr;
-    unsigned long length =
-        platform_full_path(program_path, OWN_DIRECTORY_SIZE, directory, &file_part);
-    if (length == 0 || length >= OWN_DIRECTORY_SIZE || !file_part) return false;
-    if (file_part != directory) file_part[-1] = '\0';
+    unsigned long length = platform_full_path(program_path, FULL_PATH_SIZE, full_path, &file_part);
+    if (length == 0 || length >= FULL_PATH_SIZE || !file_part) return false;
+    size_t directory_length = file_part == full_path ? length : size_t(file_part - full_path - 1);
+    if (directory_length >= OWN_DIRECTORY_SIZE) return false;
+    memcpy(directory, full_path, directory_length);
+    directory[directory_length] = '\0';
     return true;
 }
 

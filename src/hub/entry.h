@@ -19,5 +19,6 @@ int hub_main(int count, char **arguments);
 void scan_log_level(int count, char **arguments);
 
 // Fills directory (OWN_DIRECTORY_SIZE bytes) with the full directory of program_path, without a
-// trailing separator. False when it cannot be resolved or does not fit.
+// trailing separator. False when it cannot be resolved or the directory does not fit (it may
+// hold 259 characters; the program's file name comes on top).
 bool resolve_own_directory(const char *program_path, char *directory);

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <regex>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -54,15 +53,37 @@ bool read_until_closed(int fd, std::string *out, int timeout_seconds) {
     }
 }
 
+bool all_digits(const std::string &text, size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i)
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// Splits "YYYYMMDD HHMMSS L text" into level and text; false for any other shape. (No regex:
+// the lines of a dumped document can be megabytes long.)
+bool parse_line(const std::string &line, HubLogLine *parsed) {
+    if (!all_digits(line, 0, 8) || line.size() < 18 || line[8] != ' ' ||
+        !all_digits(line, 9, 6) || line[15] != ' ')
+        return false;
+    size_t level_start = 16;
+    size_t level_end = level_start + (line[level_start] == '-');
+    while (level_end < line.size() && line[level_end] >= '0' && line[level_end] <= '9')
+        ++level_end;
+    if (level_end == level_start || level_end >= line.size() || line[level_end] != ' ')
+        return false;
+    parsed->level = std::stoi(line.substr(level_start, level_end - level_start));
+    parsed->text = line.substr(level_end + 1);
+    return true;
+}
+
 void parse_lines(const std::string &text, HubRun *run) {
-    static const std::regex prefix("^([0-9]{8}) ([0-9]{6}) (-?[0-9]+) (.*)$");
     std::istringstream stream(text);
     std::string line;
     while (std::getline(stream, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::smatch match;
-        if (std::regex_match(line, match, prefix))
-            run->lines.push_back({std::stoi(match[3]), match[4]});
+        HubLogLine parsed;
+        if (parse_line(line, &parsed))
+            run->lines.push_back(parsed);
         else
             run->malformed.push_back(line);
     }
@@ -148,8 +169,10 @@ HubSandbox::~HubSandbox() {
     if (!path_.empty()) fs::remove_all(path_, ignored);
 }
 
+bool HubSandbox::wrapped() { return !environment("HUB_WRAPPER").empty(); }
+
 std::string HubSandbox::program_path() const {
-    return windows() ? hub_path(hub_name()) : hub_name();
+    return windows() ? hub_path(hub_name()) : "./" + hub_name();
 }
 
 std::string HubSandbox::hub_path() const {
@@ -186,14 +209,34 @@ void HubSandbox::make_directory(const std::string &name) const {
 
 HubRun HubSandbox::run(const std::vector<std::string> &arguments, const std::string &program_name,
                        int timeout_seconds) const {
+    return run_at(path_, arguments, program_name, timeout_seconds);
+}
+
+HubRun HubSandbox::run_in(const std::string &subdirectory,
+                          const std::vector<std::string> &arguments, int timeout_seconds) const {
+    std::string directory = path_ + "/" + subdirectory;
+    fs::create_directories(directory);
+    fs::copy_file(path_ + "/" + hub_name(), directory + "/" + hub_name(),
+                  fs::copy_options::overwrite_existing);
+    return run_at(directory, arguments, "", timeout_seconds);
+}
+
+HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::string> &arguments,
+                          const std::string &program_name, int timeout_seconds) const {
     HubRun result{-1, {}, {}, {}};
     std::vector<std::string> words;
-    std::string program = path_ + "/" + hub_name();
+    std::string program = directory + "/" + hub_name();
+    std::string wrapper = environment("HUB_WRAPPER");
     if (windows()) {
         program = environment("HUB_LAUNCHER");
         words = {program, hub_name()};
+    } else if (!wrapper.empty()) {
+        std::istringstream wrapper_words(wrapper);
+        for (std::string word; wrapper_words >> word;) words.push_back(word);
+        program = words.front();
+        words.push_back(program_name.empty() ? "./" + hub_name() : program_name);
     } else {
-        words = {program_name.empty() ? hub_name() : program_name};
+        words = {program_name.empty() ? "./" + hub_name() : program_name};
     }
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
@@ -208,7 +251,7 @@ HubRun HubSandbox::run(const std::vector<std::string> &arguments, const std::str
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, path_.c_str());
+    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);

@@ -37,6 +37,8 @@ class HubSandbox {
 
     // Whether the hub under test is the Windows build run under Wine.
     static bool windows();
+    // Whether the native hub runs under a wrapper such as valgrind (HUB_WRAPPER: its command).
+    static bool wrapped();
     // The name the hub file has in the sandbox: "update-hub" or "update-hub.exe".
     static std::string hub_name();
 
@@ -58,12 +60,20 @@ class HubSandbox {
     HubRun run(const std::vector<std::string> &arguments, const std::string &program_name = "",
                int timeout_seconds = 120) const;
 
+    // Runs a copy of the hub placed in a subdirectory of the sandbox (made with its parents),
+    // with that subdirectory as the working directory.
+    HubRun run_in(const std::string &subdirectory, const std::vector<std::string> &arguments,
+                  int timeout_seconds = 120) const;
+
     // Polls until the file exists and holds at least `runs` "[run]" lines of the example
     // updater, or the timeout passes; returns its content.
     std::string wait_for_updater_runs(const std::string &name, int runs,
                                       int timeout_seconds = 60) const;
 
   private:
+    HubRun run_at(const std::string &directory, const std::vector<std::string> &arguments,
+                  const std::string &program_name, int timeout_seconds) const;
+
     std::string path_;
 };
 

@@ -79,15 +79,15 @@ TEST(OwnDirectory, ARootProgramGivesTheBareRoot) {
     }
 }
 
-TEST(OwnDirectory, APathThatDoesNotFitIsRefused) {
+TEST(OwnDirectory, ADirectoryOfUpTo259CharactersFits) {
     char own[OWN_DIRECTORY_SIZE];
     std::string root = platform_separator == '\\' ? "C:\\" : "/";
-    std::string fits =
-        root + std::string(OWN_DIRECTORY_SIZE - 3 - root.size(), 'd') + platform_separator + "x";
-    ASSERT_EQ(fits.size(), size_t(OWN_DIRECTORY_SIZE - 1));
-    ASSERT_TRUE(resolve_own_directory(fits.c_str(), own));
-    EXPECT_EQ(std::string(own), fits.substr(0, fits.size() - 2));
-    std::string too_long = fits + "y";
+    std::string longest = root + std::string(OWN_DIRECTORY_SIZE - 1 - root.size(), 'd');
+    ASSERT_EQ(longest.size(), size_t(OWN_DIRECTORY_SIZE - 1));
+    std::string program = longest + platform_separator + "update-hub.exe";
+    ASSERT_TRUE(resolve_own_directory(program.c_str(), own));
+    EXPECT_EQ(std::string(own), longest);
+    std::string too_long = longest + "d" + platform_separator + "update-hub.exe";
     EXPECT_FALSE(resolve_own_directory(too_long.c_str(), own));
     EXPECT_FALSE(resolve_own_directory("", own));
 }
