@@ -1,8 +1,11 @@
 // Character classes of the parser, as isspace, iscntrl and isxdigit give them in the default
-// locale, looked up in one table instead of a library call per byte.
+// locale, looked up in one table instead of a library call per byte; and scanners that test
+// eight bytes at a time for the long runs of blanks and of plain string content.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 enum : uint8_t {
     CHAR_SPACE = 1,  // space, \t, \n, \v, \f, \r
@@ -34,4 +37,104 @@ inline constexpr CharClassTable char_classes = make_char_classes();
 
 inline bool char_is(char c, uint8_t bits) {
     return (char_classes.classes[static_cast<unsigned char>(c)] & bits) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Eight bytes at a time. A mask flags each byte of a word by its top bit; only the flag of the
+// lowest flagged byte is exact (a borrow can run upward from it), and that is the one used.
+
+// Word loads may reach past the terminator (see in_one_page), which address sanitizers would
+// report; neither the loads nor the scanners that make them are checked.
+#if defined(__GNUC__)
+#define JSON_READS_PAST_TERMINATOR __attribute__((no_sanitize_address))
+#else
+#define JSON_READS_PAST_TERMINATOR
+#endif
+
+namespace json_words {
+
+constexpr uint64_t ONES = 0x0101010101010101u;
+constexpr uint64_t TOPS = 0x8080808080808080u;
+
+JSON_READS_PAST_TERMINATOR inline uint64_t load(const char *p) {
+    uint64_t word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+inline uint64_t below(uint64_t word, uint8_t n) { return (word - ONES * n) & ~word & TOPS; }
+inline uint64_t equal(uint64_t word, uint8_t c) { return below(word ^ (ONES * c), 1); }
+
+// Bytes that do not stand for themselves in a string: control bytes, 0x7F, '"' and '\\'.
+inline uint64_t special(uint64_t word) {
+    return below(word, 0x20) | equal(word, '"') | equal(word, '\\') | equal(word, 0x7F);
+}
+
+// Bytes that are not the digits 0 to 9, as non-zero bytes: a digit has the high nibble 3 and
+// stays there when 6 is added. A carry can only leave a byte of 0xFA or more, not a digit.
+inline uint64_t non_digits(uint64_t word) {
+    const uint64_t highs = ONES * 0xF0;
+    return ((word & highs) ^ (ONES * 0x30)) | (((word + ONES * 0x06) & highs) ^ (ONES * 0x30));
+}
+
+// Index, in memory order, of the lowest flagged (or, for a difference, non-zero) byte.
+inline unsigned first(uint64_t mask) {
+    if constexpr (std::endian::native == std::endian::little)
+        return unsigned(std::countr_zero(mask)) >> 3;
+    else
+        return unsigned(std::countl_zero(mask)) >> 3;
+}
+
+// Whether eight bytes from p lie in one page. Scanning NUL-terminated text, such a word may
+// reach past the terminator, but never into a page the text does not touch, so it cannot
+// fault; address sanitizers are told not to check these reads.
+inline bool in_one_page(const char *p) { return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4088; }
+
+} // namespace json_words
+
+// The first byte at or after p that is not plain string content (CHAR_PLAIN), in NUL-terminated
+// text: the terminator itself stops the scan.
+JSON_READS_PAST_TERMINATOR inline const char *json_plain_run(const char *p) {
+    for (;;) {
+        while (json_words::in_one_page(p)) {
+            uint64_t mask = json_words::special(json_words::load(p));
+            if (mask) return p + json_words::first(mask);
+            p += 8;
+        }
+        if (!char_is(*p, CHAR_PLAIN)) return p;
+        ++p;
+    }
+}
+
+// The same within [p, end), reading nothing at or past end.
+inline const char *json_plain_run(const char *p, const char *end) {
+    while (end - p >= 8) {
+        uint64_t mask = json_words::special(json_words::load(p));
+        if (mask) return p + json_words::first(mask);
+        p += 8;
+    }
+    while (p < end && char_is(*p, CHAR_PLAIN)) ++p;
+    return p;
+}
+
+// The first byte at or after p that is not a blank (0x20), in NUL-terminated text.
+JSON_READS_PAST_TERMINATOR inline const char *json_blank_run(const char *p) {
+    while (*p == ' ' && json_words::in_one_page(p)) {
+        uint64_t difference = json_words::load(p) ^ (json_words::ONES * ' ');
+        if (difference) return p + json_words::first(difference);
+        p += 8;
+    }
+    while (*p == ' ') ++p;
+    return p;
+}
+
+// The first byte at or after p that is not a digit, in NUL-terminated text.
+JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
+    while (json_words::in_one_page(p)) {
+        uint64_t mask = json_words::non_digits(json_words::load(p));
+        if (mask) return p + json_words::first(mask);
+        p += 8;
+    }
+    while (char_is(*p, CHAR_DIGIT)) ++p;
+    return p;
 }

@@ -13,10 +13,7 @@ namespace {
 
 bool is_digit(char c) { return char_is(c, CHAR_DIGIT); }
 
-const char *skip_digits(const char *p) {
-    while (is_digit(*p)) ++p;
-    return p;
-}
+const char *skip_digits(const char *p) { return json_digit_run(p); }
 
 // The end of the number that starts at p, or null when no number starts there.
 const char *scan_number(const char *p) {
@@ -58,11 +55,18 @@ int parse_number(const char *position, const char **end, JsonValue **value) {
     return JSON_NUMBER;
 }
 
+// Whether the text begins with the literal; a mismatch, the terminator included, stops early.
+bool starts_with(const char *text, const JsonLiteral &literal) {
+    for (uint32_t i = 0; i < literal.length; ++i)
+        if (text[i] != literal.text[i]) return false;
+    return true;
+}
+
 int parse_literal(const char *position, const char **end, JsonValue **value) {
     *end = position;
     if (*position != 'n' && *position != 't' && *position != 'f') return JSON_NOMATCH;
     for (const JsonLiteral &literal : json_literals) {
-        if (strncmp(position, literal.text, literal.length) != 0) continue;
+        if (!starts_with(position, literal)) continue;
         *end = position + literal.length;
         if (!value) return int(literal.type);
         JsonValue *node = json_new_literal_node(&literal);
@@ -267,7 +271,10 @@ int parse_value_at(const char *position, const char **end, JsonValue **value, in
 } // namespace
 
 const char *json_skip_space(const char *position) {
-    while (char_is(*position, CHAR_SPACE)) ++position;
+    while (char_is(*position, CHAR_SPACE)) {
+        ++position;
+        position = json_blank_run(position); // indentation: long runs of blanks
+    }
     return position;
 }
 

@@ -44,7 +44,7 @@ StringScan scan_string(const char *content, bool opened_with_quote) {
     uint64_t decoded = 0;
     for (;;) {
         const char *plain = p;
-        while (char_is(*p, CHAR_PLAIN)) ++p;
+        p = json_plain_run(p);
         decoded += uint64_t(p - plain);
         char c = *p;
         if (c == '\0') return {JSON_NOMATCH, p, decoded};
@@ -89,7 +89,7 @@ void decode_string(const char *content, const char *stop, char *out) {
     const char *p = content;
     while (p < stop) {
         const char *plain = p;
-        while (p < stop && char_is(*p, CHAR_PLAIN)) ++p;
+        p = json_plain_run(p, stop);
         memcpy(out, plain, size_t(p - plain));
         out += p - plain;
         if (p >= stop) break;

@@ -196,8 +196,9 @@ int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item) {
         return JSON_ENOMEM;
     }
     cell->value = item;
-    memmove(&array->cells[index + 1], &array->cells[index],
-            (array->count - index) * sizeof(JsonCell *));
+    if (index < array->count) // the parser always appends: nothing to move
+        memmove(&array->cells[index + 1], &array->cells[index],
+                (array->count - index) * sizeof(JsonCell *));
     array->cells[index] = cell;
     ++array->count;
     return 0;

@@ -406,6 +406,105 @@ TEST(JsonParse, WhiteSpaceIsExactlyTheSixBytes) {
     }
 }
 
+// Strings, digits and blanks are scanned eight bytes at a time: a stopping byte must be found
+// at every offset of a word, and bytes from 0x80 up must not stop a run.
+
+// A string value read with json_parse_value: its status, where it stopped, its decoded text.
+struct StringRead {
+    int status;
+    long end;
+    std::string text;
+};
+
+StringRead read_string(const std::string &source) {
+    JsonValue *value = nullptr;
+    const char *end = nullptr;
+    int status = json_parse_value(source.c_str(), &end, &value);
+    StringRead read{status, end - source.c_str(), value ? text_of(value) : ""};
+    json_free(&value);
+    return read;
+}
+
+TEST(JsonString, LongStringsStopAtTheRightByteAtEveryOffset) {
+    const std::string high = "\xC3\xA9\xFF\x80"; // plain content like any letter
+    for (size_t offset = 0; offset < 20; ++offset) {
+        SCOPED_TRACE(offset);
+        std::string head;
+        for (size_t i = 0; i < offset; ++i) head += i % 3 == 0 ? high[i % 4] : char('a' + i);
+        std::string tail = "bcdefghij";
+
+        StringRead closed = read_string("\"" + head + "\"" + tail);
+        EXPECT_EQ(closed.status, JSON_STRING);
+        EXPECT_EQ(closed.end, long(offset + 2));
+        EXPECT_EQ(closed.text, head);
+
+        StringRead escaped = read_string("\"" + head + "\\n" + tail + "\\\"" + tail + "\"");
+        EXPECT_EQ(escaped.status, JSON_STRING);
+        EXPECT_EQ(escaped.text, head + "\n" + tail + "\"" + tail);
+
+        for (char control : {'\x01', '\x1F', '\x7F'}) {
+            StringRead refused = read_string("\"" + head + control + tail + "\"");
+            EXPECT_EQ(refused.status, JSON_ESYNTAX);
+            EXPECT_EQ(refused.end, long(offset + 1));
+        }
+        StringRead unterminated = read_string("\"" + head);
+        EXPECT_EQ(unterminated.status, JSON_NOMATCH);
+    }
+}
+
+TEST(JsonParseValue, LongDigitRunsStopAtTheFirstOtherByte) {
+    for (size_t count = 1; count < 20; ++count) {
+        std::string digits;
+        for (size_t i = 0; i < count; ++i) digits += char('1' + i % 9);
+        // Neighbours of the digits in the byte order, and bytes that carry when 6 is added.
+        for (char after : {'/', ':', ' ', 'x', '\xFA', '\xFF', '\0'}) {
+            SCOPED_TRACE(testing::PrintToString(digits + after));
+            std::string source = digits + "." + digits + "e-" + digits + after;
+            JsonValue *value = nullptr;
+            const char *end = nullptr;
+            EXPECT_EQ(json_parse_value(source.c_str(), &end, &value), JSON_NUMBER);
+            EXPECT_EQ(end, source.c_str() + 3 * count + 3);
+            if (value) {
+                EXPECT_EQ(text_of(value), digits + "." + digits + "e-" + digits);
+            }
+            json_free(&value);
+        }
+    }
+}
+
+TEST(JsonParse, LongBlankRunsAndOtherWhiteSpaceAreSkipped) {
+    for (size_t first = 0; first < 20; ++first) {
+        for (size_t second : {0, 1, 7, 8, 9, 17}) {
+            std::string text = std::string(first, ' ') + "\t" + std::string(second, ' ') + "\n";
+            for (const char *stop : {"x", "\xA0", "\x80", ""}) {
+                std::string source = text + stop;
+                EXPECT_EQ(json_skip_space(source.c_str()), source.c_str() + text.size())
+                    << first << " " << second << " " << testing::PrintToString(source);
+            }
+        }
+    }
+}
+
+TEST(JsonParse, TextsCrossingAPageBoundaryReadAlike) {
+    // Near the end of a page the scanners go byte by byte; the result must not change.
+    alignas(4096) static char pages[2 * 4096];
+    const std::string document = "[\"abcdefghij\\tklmnopqrstu\", 12345678901234567890,  "
+                                 "            true]";
+    for (size_t start = 4096 - document.size() - 1; start < 4096; ++start) {
+        SCOPED_TRACE(start);
+        memset(pages, 'z', sizeof pages);
+        memcpy(pages + start, document.c_str(), document.size() + 1);
+        JsonValue *root = nullptr;
+        const char *end = nullptr;
+        ASSERT_EQ(json_parse(pages + start, &end, &root), 0);
+        EXPECT_EQ(end, pages + start + document.size());
+        EXPECT_EQ(text_of(json_array_item(root, 0)), "abcdefghij\tklmnopqrstu");
+        EXPECT_EQ(text_of(json_array_item(root, 1)), "12345678901234567890");
+        EXPECT_EQ(json_type(json_array_item(root, 2)), JSON_TRUE);
+        json_free(&root);
+    }
+}
+
 TEST(JsonParse, NestingUpToTheLimitIsAccepted) {
     const struct {
         std::string text;
