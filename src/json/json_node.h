@@ -32,3 +32,6 @@ inline JsonArray *json_array_payload(const JsonValue *value) {
 inline JsonObject *json_object_payload(const JsonValue *value) {
     return static_cast<JsonObject *>(value->payload);
 }
+inline const JsonLiteral *json_literal_payload(const JsonValue *value) {
+    return *static_cast<const JsonLiteral *const *>(value->payload);
+}

@@ -3,6 +3,18 @@
 
 #include "json.h"
 
+#include <cstring>
+
+// The general case of json_writer_put: bytes that do not fit the staging buffer's room.
+int json_writer_put_slow(JsonWriter *writer, const char *bytes, uint32_t count);
+
 // Stages count bytes, flushing a full staging buffer first whenever more bytes wait. Returns 0
 // or the sink's non-zero result, with the bytes not yet staged dropped.
-int json_writer_put(JsonWriter *writer, const char *bytes, uint32_t count);
+inline int json_writer_put(JsonWriter *writer, const char *bytes, uint32_t count) {
+    if (count > writer->staging_capacity - writer->staging_used)
+        return json_writer_put_slow(writer, bytes, count);
+    memcpy(writer->write_pos, bytes, count);
+    writer->write_pos += count;
+    writer->staging_used += count;
+    return 0;
+}

@@ -1,4 +1,6 @@
 // The writer: staging, string escaping, values, whole documents and the log dump.
+#include "json_chars.h"
+#include "json_node.h"
 #include "json_output.h"
 
 #include "support/log.h"
@@ -49,16 +51,18 @@ constexpr EscapeTable escapes = make_escape_table();
 // Appends the quoted, escaped form of length bytes and a terminating zero byte.
 int append_escaped(TextBuffer *buffer, const char *source, uint32_t length) {
     if (text_buffer_append_raw(buffer, "\"", 1) != 0) return ERROR_NO_MEMORY;
-    uint32_t run_start = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        const Escape &escape = escapes.bytes[static_cast<unsigned char>(source[i])];
-        if (escape.length == 0) continue;
-        if (text_buffer_append_raw(buffer, source + run_start, i - run_start) != 0 ||
+    const char *end = source + length;
+    const char *run = source;
+    for (;;) {
+        const char *special = json_plain_run(run, end); // bytes that need no escape
+        if (special == end) break;
+        const Escape &escape = escapes.bytes[static_cast<unsigned char>(*special)];
+        if (text_buffer_append_raw(buffer, run, uint32_t(special - run)) != 0 ||
             text_buffer_append_raw(buffer, escape.text, escape.length) != 0)
             return ERROR_NO_MEMORY;
-        run_start = i + 1;
+        run = special + 1;
     }
-    if (text_buffer_append_raw(buffer, source + run_start, length - run_start) != 0 ||
+    if (text_buffer_append_raw(buffer, run, uint32_t(end - run)) != 0 ||
         text_buffer_append_raw(buffer, "\"", 2) != 0)
         return ERROR_NO_MEMORY;
     return 0;
@@ -92,46 +96,50 @@ int escape_string(const char **out_text, const char *source, uint32_t length,
     return 0;
 }
 
+// Every separator is separator_length bytes of its field; two bytes are stored directly.
 int write_separator(JsonWriter *writer, const char *separator) {
+    if (writer->separator_length == 2 && writer->staging_capacity - writer->staging_used >= 2) {
+        writer->write_pos[0] = separator[0];
+        writer->write_pos[1] = separator[1];
+        writer->write_pos += 2;
+        writer->staging_used += 2;
+        return 0;
+    }
     return json_writer_put(writer, separator, uint32_t(writer->separator_length));
 }
 
-int write_string(JsonWriter *writer, const JsonValue *value) {
-    uint32_t length = 0;
-    const char *text = json_text(value, &length);
+int write_string(JsonWriter *writer, const JsonText *string) {
     const char *quoted = nullptr;
     uint32_t quoted_length = 0;
-    int status =
-        escape_string(&quoted, text, length, &quoted_length, &writer->escape_buffer, true);
+    int status = escape_string(&quoted, string->text, string->length, &quoted_length,
+                               &writer->escape_buffer, true);
     if (status != 0) return status;
     return json_writer_put(writer, quoted, quoted_length);
 }
 
-int write_scalar(JsonWriter *writer, const JsonValue *value) {
-    uint32_t length = 0;
-    const char *text = json_text(value, &length);
-    return json_writer_put(writer, text, length);
-}
-
-// Writes an array's items or an object's members with their separators.
-int write_container(JsonWriter *writer, const JsonValue *container, const char *open,
-                    const char *close) {
-    bool is_object = json_type(container) == JSON_OBJECT;
-    int status = write_separator(writer, open);
-    JsonValue *member_value = nullptr;
-    JsonCursor cursor = nullptr;
-    JsonValue *child = json_first(container, &member_value, &cursor);
-    while (child && status == 0) {
-        status = json_write_value(writer, child);
-        if (status == 0 && is_object) {
-            status = write_separator(writer, writer->name_separator);
-            if (status == 0) status = json_write_value(writer, member_value);
-        }
-        child = json_next(container, &member_value, &cursor);
-        if (child && status == 0) status = write_separator(writer, writer->value_separator);
+// Arrays and objects walk their vectors in stored order: the items, or the members as key,
+// ": " and value, with ", " between two of them. A failure returns at once, unclosed.
+int write_array(JsonWriter *writer, const JsonArray *array) {
+    int status = write_separator(writer, writer->open_array);
+    for (uint32_t i = 0; i < array->count && status == 0; ++i) {
+        if (i > 0) status = write_separator(writer, writer->value_separator);
+        if (status == 0) status = json_write_value(writer, array->cells[i]->value);
     }
     if (status != 0) return status;
-    return write_separator(writer, close);
+    return write_separator(writer, writer->close_array);
+}
+
+int write_object(JsonWriter *writer, const JsonObject *object) {
+    int status = write_separator(writer, writer->open_object);
+    for (uint32_t i = 0; i < object->count && status == 0; ++i) {
+        const JsonMember *member = object->members[i];
+        if (i > 0) status = write_separator(writer, writer->value_separator);
+        if (status == 0) status = write_string(writer, json_text_payload(member->key));
+        if (status == 0) status = write_separator(writer, writer->name_separator);
+        if (status == 0) status = json_write_value(writer, member->value);
+    }
+    if (status != 0) return status;
+    return write_separator(writer, writer->close_object);
 }
 
 } // namespace
@@ -151,7 +159,7 @@ void json_writer_init(JsonWriter *writer, JsonSink sink, void *sink_context) {
     snprintf(writer->value_separator, sizeof writer->value_separator, "%c ", ',');
 }
 
-int json_writer_put(JsonWriter *writer, const char *bytes, uint32_t count) {
+int json_writer_put_slow(JsonWriter *writer, const char *bytes, uint32_t count) {
     while (count > 0) {
         if (writer->staging_used == writer->staging_capacity) {
             int status = json_writer_flush(writer);
@@ -193,18 +201,23 @@ int json_writer_flush(JsonWriter *writer) {
 }
 
 int json_write_value(JsonWriter *writer, const JsonValue *value) {
-    switch (json_type(value)) {
+    switch (value->type) {
     case JSON_NULL:
     case JSON_FALSE:
-    case JSON_TRUE:
-    case JSON_NUMBER:
-        return write_scalar(writer, value);
+    case JSON_TRUE: {
+        const JsonLiteral *literal = json_literal_payload(value);
+        return json_writer_put(writer, literal->text, literal->length);
+    }
+    case JSON_NUMBER: {
+        const JsonText *number = json_text_payload(value);
+        return json_writer_put(writer, number->text, number->length);
+    }
     case JSON_STRING:
-        return write_string(writer, value);
+        return write_string(writer, json_text_payload(value));
     case JSON_ARRAY:
-        return write_container(writer, value, writer->open_array, writer->close_array);
+        return write_array(writer, json_array_payload(value));
     case JSON_OBJECT:
-        return write_container(writer, value, writer->open_object, writer->close_object);
+        return write_object(writer, json_object_payload(value));
     default:
         return 0;
     }

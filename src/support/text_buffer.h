@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 struct TextBuffer {
     char *data;
@@ -35,9 +36,18 @@ void text_buffer_init(TextBuffer *buffer);
 // logged at level 7.
 int text_buffer_append(TextBuffer *buffer, const char *bytes, uint32_t count);
 
+// The growing case of text_buffer_append_raw: count bytes that do not fit the free room.
+int text_buffer_append_raw_growing(TextBuffer *buffer, const char *bytes, uint32_t count);
+
 // Appends count bytes, growing only when they do not fit, zeroing nothing and logging nothing.
-// Returns 0 or 12 (buffer unchanged).
-int text_buffer_append_raw(TextBuffer *buffer, const char *bytes, uint32_t count);
+// Returns 0 or 12 (buffer unchanged). Inline, as the JSON escaper calls it for every few bytes.
+inline int text_buffer_append_raw(TextBuffer *buffer, const char *bytes, uint32_t count) {
+    if (count > buffer->capacity - buffer->length)
+        return text_buffer_append_raw_growing(buffer, bytes, count);
+    if (count > 0) memcpy(buffer->data + buffer->length, bytes, count);
+    buffer->length += count;
+    return 0;
+}
 
 // A JSON writer sink: appends the chunk to the TextBuffer given as context with
 // text_buffer_append and returns that status.

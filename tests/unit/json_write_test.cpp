@@ -173,6 +173,29 @@ INSTANTIATE_TEST_SUITE_P(
                     EscapeCase{"\xFF", "\xFF"}, EscapeCase{"", ""},
                     EscapeCase{"a\"b\\c\x01z", "a\\\"b\\\\c\\u0001z"}));
 
+TEST(JsonEscapeString, FindsBytesToEscapeAtEveryOffsetOfALongString) {
+    // The escaper looks at eight bytes at a time; bytes from 0x80 up pass as they are.
+    const EscapeCase specials[] = {{"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"},
+                                   {"\x01", "\\u0001"}, {"\x7F", "\\u007f"}};
+    for (size_t offset = 0; offset < 20; ++offset) {
+        std::string head;
+        for (size_t i = 0; i < offset; ++i) head += i % 2 ? char('a' + i) : '\xE9';
+        for (const EscapeCase &special : specials) {
+            std::string source = head + special.source + "0123456789" + special.source;
+            std::string expected =
+                "\"" + head + special.escaped + "0123456789" + special.escaped + "\"";
+            TextBuffer *buffer = nullptr;
+            const char *text = nullptr;
+            uint32_t length = 0;
+            ASSERT_EQ(json_escape_string(&text, source.data(), uint32_t(source.size()), &length,
+                                         &buffer),
+                      0);
+            EXPECT_EQ(std::string(text, length), expected) << offset;
+            json_escape_string(nullptr, nullptr, 0, nullptr, &buffer);
+        }
+    }
+}
+
 TEST(JsonEscapeString, StopsAtTheLengthOrAtAZeroByteAndReusesItsBuffer) {
     TextBuffer *buffer = nullptr;
     const char *text = nullptr;
