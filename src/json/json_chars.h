@@ -42,9 +42,11 @@ inline bool char_is(char c, uint8_t bits) {
 // ---------------------------------------------------------------------------------------------
 // Eight bytes at a time. A mask flags each byte of a word by its top bit; only the flag of the
 // lowest flagged byte is exact (a borrow can run upward from it), and that is the one used.
-
-// Word loads may reach past the terminator (see in_one_page), which address sanitizers would
-// report; neither the loads nor the scanners that make them are checked.
+//
+// The scanners of NUL-terminated text read whole aligned words: the word that holds the
+// terminator may reach past it, but an aligned word never reaches into another page, so it
+// cannot fault, and memory checkers accept such partly valid aligned loads. Address
+// sanitizers would still report them, so neither the loads nor those scanners are checked.
 #if defined(__GNUC__)
 #define JSON_READS_PAST_TERMINATOR __attribute__((no_sanitize_address))
 #else
@@ -85,25 +87,21 @@ inline unsigned first(uint64_t mask) {
         return unsigned(std::countl_zero(mask)) >> 3;
 }
 
-// Whether eight bytes from p lie in one page. Scanning NUL-terminated text, such a word may
-// reach past the terminator, but never into a page the text does not touch, so it cannot
-// fault; address sanitizers are told not to check these reads.
-inline bool in_one_page(const char *p) { return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4088; }
+inline bool aligned(const char *p) { return (reinterpret_cast<uintptr_t>(p) & 7) == 0; }
 
 } // namespace json_words
+
+// The scanners of NUL-terminated text go byte by byte up to an aligned address, then a word at
+// a time; short runs, the most common, end before any word is read.
 
 // The first byte at or after p that is not plain string content (CHAR_PLAIN), in NUL-terminated
 // text: the terminator itself stops the scan.
 JSON_READS_PAST_TERMINATOR inline const char *json_plain_run(const char *p) {
-    for (;;) {
-        while (json_words::in_one_page(p)) {
-            uint64_t mask = json_words::special(json_words::load(p));
-            if (mask) return p + json_words::first(mask);
-            p += 8;
-        }
+    for (; !json_words::aligned(p); ++p)
         if (!char_is(*p, CHAR_PLAIN)) return p;
-        ++p;
-    }
+    uint64_t mask;
+    while (!(mask = json_words::special(json_words::load(p)))) p += 8;
+    return p + json_words::first(mask);
 }
 
 // The same within [p, end), reading nothing at or past end.
@@ -119,22 +117,18 @@ inline const char *json_plain_run(const char *p, const char *end) {
 
 // The first byte at or after p that is not a blank (0x20), in NUL-terminated text.
 JSON_READS_PAST_TERMINATOR inline const char *json_blank_run(const char *p) {
-    while (*p == ' ' && json_words::in_one_page(p)) {
-        uint64_t difference = json_words::load(p) ^ (json_words::ONES * ' ');
-        if (difference) return p + json_words::first(difference);
-        p += 8;
-    }
-    while (*p == ' ') ++p;
-    return p;
+    for (; !json_words::aligned(p); ++p)
+        if (*p != ' ') return p;
+    uint64_t difference;
+    while (!(difference = json_words::load(p) ^ (json_words::ONES * ' '))) p += 8;
+    return p + json_words::first(difference);
 }
 
 // The first byte at or after p that is not a digit, in NUL-terminated text.
 JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
-    while (json_words::in_one_page(p)) {
-        uint64_t mask = json_words::non_digits(json_words::load(p));
-        if (mask) return p + json_words::first(mask);
-        p += 8;
-    }
-    while (char_is(*p, CHAR_DIGIT)) ++p;
-    return p;
+    for (; !json_words::aligned(p); ++p)
+        if (!char_is(*p, CHAR_DIGIT)) return p;
+    uint64_t mask;
+    while (!(mask = json_words::non_digits(json_words::load(p)))) p += 8;
+    return p + json_words::first(mask);
 }

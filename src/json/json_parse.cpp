@@ -13,7 +13,10 @@ namespace {
 
 bool is_digit(char c) { return char_is(c, CHAR_DIGIT); }
 
-const char *skip_digits(const char *p) { return json_digit_run(p); }
+const char *skip_digits(const char *p) {
+    while (is_digit(*p)) ++p;
+    return p;
+}
 
 // The end of the number that starts at p, or null when no number starts there.
 const char *scan_number(const char *p) {
@@ -270,12 +273,19 @@ int parse_value_at(const char *position, const char **end, JsonValue **value, in
 
 } // namespace
 
-const char *json_skip_space(const char *position) {
-    while (char_is(*position, CHAR_SPACE)) {
-        ++position;
-        position = json_blank_run(position); // indentation: long runs of blanks
-    }
+namespace {
+
+// White space that is there, indentation above all: kept out of line, so that the callers,
+// which mostly find none, stay small.
+[[gnu::noinline]] const char *skip_present_space(const char *position) {
+    while (char_is(*position, CHAR_SPACE)) position = json_blank_run(position + 1);
     return position;
+}
+
+} // namespace
+
+const char *json_skip_space(const char *position) {
+    return char_is(*position, CHAR_SPACE) ? skip_present_space(position) : position;
 }
 
 int json_parse_value(const char *position, const char **end, JsonValue **value) {
