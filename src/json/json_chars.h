@@ -72,13 +72,6 @@ inline uint64_t special(uint64_t word) {
     return below(word, 0x20) | equal(word, '"') | equal(word, '\\') | equal(word, 0x7F);
 }
 
-// Bytes that are not the digits 0 to 9, as non-zero bytes: a digit has the high nibble 3 and
-// stays there when 6 is added. A carry can only leave a byte of 0xFA or more, not a digit.
-inline uint64_t non_digits(uint64_t word) {
-    const uint64_t highs = ONES * 0xF0;
-    return ((word & highs) ^ (ONES * 0x30)) | (((word + ONES * 0x06) & highs) ^ (ONES * 0x30));
-}
-
 // Index, in memory order, of the lowest flagged (or, for a difference, non-zero) byte.
 inline unsigned first(uint64_t mask) {
     if constexpr (std::endian::native == std::endian::little)
@@ -122,13 +115,4 @@ JSON_READS_PAST_TERMINATOR inline const char *json_blank_run(const char *p) {
     uint64_t difference;
     while (!(difference = json_words::load(p) ^ (json_words::ONES * ' '))) p += 8;
     return p + json_words::first(difference);
-}
-
-// The first byte at or after p that is not a digit, in NUL-terminated text.
-JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
-    for (; !json_words::aligned(p); ++p)
-        if (!char_is(*p, CHAR_DIGIT)) return p;
-    uint64_t mask;
-    while (!(mask = json_words::non_digits(json_words::load(p)))) p += 8;
-    return p + json_words::first(mask);
 }

@@ -49,7 +49,7 @@ int text_buffer_append(TextBuffer *buffer, const char *bytes, uint32_t count) {
     return 0;
 }
 
-int text_buffer_append_raw_growing(TextBuffer *buffer, const char *bytes, uint32_t count) {
+int text_buffer_append_raw_general(TextBuffer *buffer, const char *bytes, uint32_t count) {
     uint64_t needed = uint64_t(buffer->length) + count;
     if (needed > buffer->capacity && grow(buffer, capacity_above(needed)) != 0)
         return TEXT_BUFFER_ENOMEM;

@@ -36,14 +36,15 @@ void text_buffer_init(TextBuffer *buffer);
 // logged at level 7.
 int text_buffer_append(TextBuffer *buffer, const char *bytes, uint32_t count);
 
-// The growing case of text_buffer_append_raw: count bytes that do not fit the free room.
-int text_buffer_append_raw_growing(TextBuffer *buffer, const char *bytes, uint32_t count);
+// The general case of text_buffer_append_raw: any count, growing when the bytes do not fit.
+int text_buffer_append_raw_general(TextBuffer *buffer, const char *bytes, uint32_t count);
 
 // Appends count bytes, growing only when they do not fit, zeroing nothing and logging nothing.
-// Returns 0 or 12 (buffer unchanged). Inline, as the JSON escaper calls it for every few bytes.
+// Returns 0 or 12 (buffer unchanged). Inline for the few bytes at a time that the JSON escaper
+// appends when they fit; anything else takes the general case.
 inline int text_buffer_append_raw(TextBuffer *buffer, const char *bytes, uint32_t count) {
-    if (count > buffer->capacity - buffer->length)
-        return text_buffer_append_raw_growing(buffer, bytes, count);
+    if (count > 256 || count > buffer->capacity - buffer->length)
+        return text_buffer_append_raw_general(buffer, bytes, count);
     if (count > 0) memcpy(buffer->data + buffer->length, bytes, count);
     buffer->length += count;
     return 0;

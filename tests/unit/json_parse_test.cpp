@@ -420,7 +420,7 @@ StringRead read_string(const std::string &source) {
     JsonValue *value = nullptr;
     const char *end = nullptr;
     int status = json_parse_value(source.c_str(), &end, &value);
-    StringRead read{status, end - source.c_str(), value ? text_of(value) : ""};
+    StringRead read{status, long(end - source.c_str()), value ? text_of(value) : ""};
     json_free(&value);
     return read;
 }
