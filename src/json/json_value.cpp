@@ -36,6 +36,19 @@ int compare_key_with_member(const void *key, const void *slot) {
     return strcmp(static_cast<const char *>(key), key_text(member));
 }
 
+// A member with its key text, for sorting (see json_object_sort).
+struct KeyedMember {
+    const char *key;
+    JsonMember *member;
+};
+
+const uint32_t KEYED_SORT_LIMIT = 128;
+
+int compare_keyed_members(const void *left, const void *right) {
+    return strcmp(static_cast<const KeyedMember *>(left)->key,
+                  static_cast<const KeyedMember *>(right)->key);
+}
+
 bool members_in_order(const JsonObject *object) {
     for (uint32_t i = 1; i < object->count; ++i)
         if (compare_members(&object->members[i - 1], &object->members[i]) > 0) return false;
@@ -222,7 +235,17 @@ JsonObject *json_object_sort(JsonObject *object) {
     if (!(object->flags & JSON_NEEDS_SORT)) return object;
     object->flags &= ~JSON_NEEDS_SORT;
     // Objects are most often written in key order already; a linear check then saves the sort.
-    if (!members_in_order(object))
+    if (members_in_order(object)) return object;
+    if (object->count > KEYED_SORT_LIMIT) {
         qsort(object->members, object->count, sizeof(JsonMember *), compare_members);
+        return object;
+    }
+    // Each comparison would reach a key text through its member and its key node; sorting
+    // pairs of key text and member, on the stack, reaches the texts directly.
+    KeyedMember pairs[KEYED_SORT_LIMIT];
+    for (uint32_t i = 0; i < object->count; ++i)
+        pairs[i] = {key_text(object->members[i]), object->members[i]};
+    qsort(pairs, object->count, sizeof(KeyedMember), compare_keyed_members);
+    for (uint32_t i = 0; i < object->count; ++i) object->members[i] = pairs[i].member;
     return object;
 }

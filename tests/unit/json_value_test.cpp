@@ -155,6 +155,21 @@ TEST(JsonAccess, MembersAreSortedByKeyBytesAndDuplicatesKept) {
     EXPECT_EQ(text_of(json_object_find(bytes.root, "\xC3\xA9", nullptr)), "1");
 }
 
+TEST(JsonAccess, ObjectsAboveAndBelowTheStackSortSizeAreSortedWhenRead) {
+    // Up to 128 members sort through a buffer on the stack; more sort their vector directly.
+    for (int count : {127, 128, 129, 300}) {
+        SCOPED_TRACE(count);
+        Document document(reversed_object(count));
+        std::vector<std::string> keys = object_keys(document.root);
+        ASSERT_EQ(keys.size(), size_t(count));
+        for (size_t i = 1; i < keys.size(); ++i)
+            EXPECT_LT(strcmp(keys[i - 1].c_str(), keys[i].c_str()), 0) << i;
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(text_of(json_object_find(document.root, key_name(i).c_str(), nullptr)),
+                      std::to_string(i));
+    }
+}
+
 TEST(JsonAccess, FindLocatesEveryMemberOfALargeObject) {
     Document document(reversed_object(100));
     for (int i = 0; i < 100; ++i) {
