@@ -36,13 +36,13 @@ constexpr EscapeTable make_escape_table() {
     EscapeTable table{};
     for (int c = 0; c < 0x20; ++c) table.bytes[c] = unicode_escape(c);
     table.bytes[0x7F] = unicode_escape(0x7F);
-    table.bytes['\b'] = short_escape('b');
-    table.bytes['\t'] = short_escape('t');
-    table.bytes['\n'] = short_escape('n');
-    table.bytes['\f'] = short_escape('f');
-    table.bytes['\r'] = short_escape('r');
-    table.bytes['"'] = short_escape('"');
-    table.bytes['\\'] = short_escape('\\');
+    table.bytes[static_cast<unsigned char>('\b')] = short_escape('b');
+    table.bytes[static_cast<unsigned char>('\t')] = short_escape('t');
+    table.bytes[static_cast<unsigned char>('\n')] = short_escape('n');
+    table.bytes[static_cast<unsigned char>('\f')] = short_escape('f');
+    table.bytes[static_cast<unsigned char>('\r')] = short_escape('r');
+    table.bytes[static_cast<unsigned char>('"')] = short_escape('"');
+    table.bytes[static_cast<unsigned char>('\\')] = short_escape('\\');
     return table;
 }
 

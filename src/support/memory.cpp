@@ -1,8 +1,16 @@
 #include "memory.h"
 
+#include "heap_size.h"
+
 #include <cstdlib>
 
 namespace {
+
+// Blocks from this size up grow by half their size at least whenever they must move. Buffers
+// grow in small fixed steps, and a C library whose realloc copies a large block on every step
+// (Windows, and any allocator without in-place growth) would otherwise copy a file image of n
+// bytes some n / 4096 times while reading it.
+const size_t LARGE_BLOCK = 1 << 20;
 
 unsigned long allocation_calls = 0;
 unsigned long failing_call = 0;
@@ -27,6 +35,13 @@ void *mem_calloc(size_t count, size_t size) {
 
 void *mem_realloc(void *block, size_t size) {
     if (allocation_must_fail()) return nullptr;
+    if (block && size >= LARGE_BLOCK) {
+        size_t usable = heap_block_size(block);
+        if (size <= usable) return block;
+        size_t roomy = usable + usable / 2;
+        void *grown = roomy > size ? realloc(block, roomy) : nullptr;
+        if (grown) return grown;
+    }
     void *grown = realloc(block, size);
     if (grown && !block) ++live_blocks;
     return grown;

@@ -8,6 +8,8 @@
 #include <cstddef>
 
 void *mem_calloc(size_t count, size_t size);
+// Like realloc; a large block may get more room than asked for, so that growing it again in
+// small steps does not copy it every time.
 void *mem_realloc(void *block, size_t size);
 void mem_free(void *block);
 

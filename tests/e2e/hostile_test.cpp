@@ -26,8 +26,7 @@ std::string response_with_path(const std::string &identifier, const std::string 
 }
 
 TEST(Hostile, AFiftyMegabyteResponseIsReadAndItsUpdaterLineRefusedByThePlatform) {
-    if (HubSandbox::windows() || HubSandbox::wrapped())
-        GTEST_SKIP() << "takes minutes under Wine's heap or a memory checker; runs natively";
+    if (HubSandbox::wrapped()) GTEST_SKIP() << "takes many minutes under a memory checker";
     HubSandbox sandbox;
     std::string response = "{\"kavor\": \"big\", \"modules\": [";
     for (int i = 0; response.size() < 50u * 1024 * 1024; ++i) {
@@ -40,15 +39,14 @@ TEST(Hostile, AFiftyMegabyteResponseIsReadAndItsUpdaterLineRefusedByThePlatform)
     sandbox.write("big-answer.json", response + "]}");
     sandbox.write("hub.json", example_configuration({query_source("big"), query_source("next")}));
     sandbox.write("next-answer.json", one_module_response("next", 7, 3, "C:\\\\Next"));
-    HubRun run = sandbox.run({"--start", "-config", "hub.json", "-loglevel", "6"}, "", 600);
+    HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_TRUE(run.has("Read: [big-response.json] ... OK(0)"));
     // The registration and the next source run; the 20 MB command line cannot be started.
+    EXPECT_TRUE(run.mentions("\"] ... FAIL(-1)"));
     EXPECT_EQ(updater_runs(sandbox.read(UPDATER_RECORD)),
               (Runs{{"--record", UPDATER_RECORD, registration_argument(sandbox, "big")},
                     {"--record", UPDATER_RECORD, "-ver:next@7|3|1|2.3|C:\\Next"}}));
-    HubRun detailed = run_cycle(sandbox);
-    EXPECT_TRUE(detailed.mentions("\"] ... FAIL(-1)"));
 }
 
 TEST(Hostile, AnUpdaterLineTooLongForTheInterpreterIsReportedAsAFailure) {
@@ -168,8 +166,8 @@ TEST(Hostile, ACrashingUpdaterIsReportedAndTheCycleGoesOn) {
     HubSandbox sandbox;
     sandbox.write("a-answer.json", one_module_response("a", 1, 1, "C:\\\\A"));
     sandbox.write("b-answer.json", one_module_response("b", 2, 2, "C:\\\\B"));
-    sandbox.write("hub.json", example_configuration({query_source("a"), query_source("b")},
-                                                    ", \"--crash\""));
+    sandbox.write("hub.json",
+                  example_configuration({query_source("a"), query_source("b")}, ", \"--crash\""));
     HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(updater_runs(sandbox.read(UPDATER_RECORD)).size(), 3u);

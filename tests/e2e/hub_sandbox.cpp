@@ -62,8 +62,8 @@ bool all_digits(const std::string &text, size_t from, size_t count) {
 // Splits "YYYYMMDD HHMMSS L text" into level and text; false for any other shape. (No regex:
 // the lines of a dumped document can be megabytes long.)
 bool parse_line(const std::string &line, HubLogLine *parsed) {
-    if (!all_digits(line, 0, 8) || line.size() < 18 || line[8] != ' ' ||
-        !all_digits(line, 9, 6) || line[15] != ' ')
+    if (!all_digits(line, 0, 8) || line.size() < 18 || line[8] != ' ' || !all_digits(line, 9, 6) ||
+        line[15] != ' ')
         return false;
     size_t level_start = 16;
     size_t level_end = level_start + (line[level_start] == '-');
@@ -169,7 +169,9 @@ HubSandbox::~HubSandbox() {
     if (!path_.empty()) fs::remove_all(path_, ignored);
 }
 
-bool HubSandbox::wrapped() { return !environment("HUB_WRAPPER").empty(); }
+bool HubSandbox::wrapped() {
+    return !environment("HUB_WRAPPER").empty();
+}
 
 std::string HubSandbox::program_path() const {
     return windows() ? hub_path(hub_name()) : "./" + hub_name();
@@ -232,7 +234,8 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
         words = {program, hub_name()};
     } else if (!wrapper.empty()) {
         std::istringstream wrapper_words(wrapper);
-        for (std::string word; wrapper_words >> word;) words.push_back(word);
+        for (std::string word; wrapper_words >> word;)
+            words.push_back(word);
         program = words.front();
         words.push_back(program_name.empty() ? "./" + hub_name() : program_name);
     } else {

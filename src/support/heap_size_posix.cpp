@@ -1,0 +1,7 @@
+#include "heap_size.h"
+
+#include <malloc.h>
+
+size_t heap_block_size(void *block) {
+    return malloc_usable_size(block);
+}
