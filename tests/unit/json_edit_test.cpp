@@ -1,4 +1,5 @@
 #include "allocation_sweep.h"
+#include "json_document.h"
 #include "json/json.h"
 
 #include <gtest/gtest.h>
@@ -9,55 +10,6 @@
 #include <vector>
 
 namespace {
-
-// A document parsed from text, freed at the end of the test.
-struct Document {
-    JsonValue *root = nullptr;
-    explicit Document(const std::string &text) {
-        const char *end = nullptr;
-        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
-    }
-    ~Document() { json_free(&root); }
-    Document(Document &&other) noexcept : root(other.root) { other.root = nullptr; }
-    Document(const Document &) = delete;
-    Document &operator=(const Document &) = delete;
-
-    JsonArray *array() const { return static_cast<JsonArray *>(root->payload); }
-    JsonObject *object() const { return static_cast<JsonObject *>(root->payload); }
-};
-
-int append_to(const char *text, int count, void *context) {
-    static_cast<std::string *>(context)->append(text, size_t(count));
-    return 0;
-}
-
-std::string written(const JsonValue *value) {
-    std::string text;
-    EXPECT_EQ(json_serialize(value, append_to, &text), 0);
-    return text;
-}
-
-// The values of a document as plain text, built from the accessors only: it allocates nothing
-// through the library's heap, so the allocation sweeps can call it between their runs.
-std::string describe(const JsonValue *value) {
-    uint32_t length = 0;
-    const char *text = json_text(value, &length);
-    if (text) {
-        std::string bytes(text, length);
-        return json_type(value) == JSON_STRING ? "'" + bytes + "'" : bytes;
-    }
-    bool is_array = json_type(value) == JSON_ARRAY;
-    std::string out = is_array ? "[" : "{";
-    JsonValue *member_value = nullptr;
-    JsonCursor cursor = nullptr;
-    for (JsonValue *child = json_first(value, &member_value, &cursor); child;
-         child = json_next(value, &member_value, &cursor)) {
-        if (out.size() > 1) out += ',';
-        out += describe(child);
-        if (!is_array) out += ':' + describe(member_value);
-    }
-    return out + (is_array ? "]" : "}");
-}
 
 // The keys of an object in stored order.
 std::vector<std::string> keys_of(const JsonValue *object) {

@@ -430,7 +430,8 @@ TEST(JsonString, LongStringsStopAtTheRightByteAtEveryOffset) {
     for (size_t offset = 0; offset < 20; ++offset) {
         SCOPED_TRACE(offset);
         std::string head;
-        for (size_t i = 0; i < offset; ++i) head += i % 3 == 0 ? high[i % 4] : char('a' + i);
+        for (size_t i = 0; i < offset; ++i)
+            head += i % 3 == 0 ? high[i % 4] : char('a' + i);
         std::string tail = "bcdefghij";
 
         StringRead closed = read_string("\"" + head + "\"" + tail);
@@ -455,7 +456,8 @@ TEST(JsonString, LongStringsStopAtTheRightByteAtEveryOffset) {
 TEST(JsonParseValue, LongDigitRunsStopAtTheFirstOtherByte) {
     for (size_t count = 1; count < 20; ++count) {
         std::string digits;
-        for (size_t i = 0; i < count; ++i) digits += char('1' + i % 9);
+        for (size_t i = 0; i < count; ++i)
+            digits += char('1' + i % 9);
         // Neighbours of the digits in the byte order, and bytes that carry when 6 is added.
         for (char after : {'/', ':', ' ', 'x', '\xFA', '\xFF', '\0'}) {
             SCOPED_TRACE(testing::PrintToString(digits + after));

@@ -1,4 +1,5 @@
 #include "allocation_sweep.h"
+#include "json_document.h"
 #include "support/memory.h"
 #include "json/json.h"
 
@@ -10,18 +11,6 @@
 #include <vector>
 
 namespace {
-
-// A document parsed from text and freed at the end of the test.
-struct Document {
-    JsonValue *root = nullptr;
-    explicit Document(const std::string &text) {
-        const char *end = nullptr;
-        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
-    }
-    ~Document() { json_free(&root); }
-    Document(const Document &) = delete;
-    Document &operator=(const Document &) = delete;
-};
 
 // One value read on its own; the caller owns it.
 JsonValue *read_value(const char *text) {

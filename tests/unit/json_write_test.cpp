@@ -1,4 +1,5 @@
 #include "allocation_sweep.h"
+#include "json_document.h"
 #include "log_capture.h"
 #include "support/memory.h"
 #include "json/json.h"
@@ -9,72 +10,6 @@
 #include <vector>
 
 namespace {
-
-// A document parsed from text, freed at the end of the test.
-struct Document {
-    JsonValue *root = nullptr;
-    explicit Document(const std::string &text) {
-        const char *end = nullptr;
-        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
-    }
-    ~Document() { json_free(&root); }
-    Document(const Document &) = delete;
-    Document &operator=(const Document &) = delete;
-};
-
-// A sink that keeps every call's bytes and can be told to refuse one call.
-struct RecordingSink {
-    std::vector<std::string> calls;
-    size_t failing_call = 0; // 1-based; 0: accept every call
-    int failure = 5;
-
-    std::string text() const {
-        std::string all;
-        for (const std::string &call : calls)
-            all += call;
-        return all;
-    }
-    std::vector<size_t> sizes() const {
-        std::vector<size_t> sizes;
-        for (const std::string &call : calls)
-            sizes.push_back(call.size());
-        return sizes;
-    }
-};
-
-int record(const char *text, int count, void *context) {
-    auto *sink = static_cast<RecordingSink *>(context);
-    sink->calls.emplace_back(text, size_t(count));
-    return sink->calls.size() == sink->failing_call ? sink->failure : 0;
-}
-
-std::string written(const JsonValue *value) {
-    RecordingSink sink;
-    EXPECT_EQ(json_serialize(value, record, &sink), 0);
-    return sink.text();
-}
-
-// The values of a document as plain text, built from the accessors only, so that a string's
-// zero bytes and exact length show.
-std::string describe(const JsonValue *value) {
-    uint32_t length = 0;
-    const char *text = json_text(value, &length);
-    if (text) {
-        std::string bytes(text, length);
-        return json_type(value) == JSON_STRING ? "'" + bytes + "'" : bytes;
-    }
-    bool is_array = json_type(value) == JSON_ARRAY;
-    std::string out = is_array ? "[" : "{";
-    JsonValue *member_value = nullptr;
-    JsonCursor cursor = nullptr;
-    for (JsonValue *child = json_first(value, &member_value, &cursor); child;
-         child = json_next(value, &member_value, &cursor)) {
-        if (out.size() > 1) out += ',';
-        out += describe(child);
-        if (!is_array) out += ':' + describe(member_value);
-    }
-    return out + (is_array ? "]" : "}");
-}
 
 // The array ["xx..."] holding one string, written with exactly size bytes.
 std::string document_written_with(size_t size) {
@@ -175,11 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JsonEscapeString, FindsBytesToEscapeAtEveryOffsetOfALongString) {
     // The escaper looks at eight bytes at a time; bytes from 0x80 up pass as they are.
-    const EscapeCase specials[] = {{"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"},
-                                   {"\x01", "\\u0001"}, {"\x7F", "\\u007f"}};
+    const EscapeCase specials[] = {
+        {"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"}, {"\x01", "\\u0001"}, {"\x7F", "\\u007f"}};
     for (size_t offset = 0; offset < 20; ++offset) {
         std::string head;
-        for (size_t i = 0; i < offset; ++i) head += i % 2 ? char('a' + i) : '\xE9';
+        for (size_t i = 0; i < offset; ++i)
+            head += i % 2 ? char('a' + i) : '\xE9';
         for (const EscapeCase &special : specials) {
             std::string source = head + special.source + "0123456789" + special.source;
             std::string expected =
@@ -187,9 +123,9 @@ TEST(JsonEscapeString, FindsBytesToEscapeAtEveryOffsetOfALongString) {
             TextBuffer *buffer = nullptr;
             const char *text = nullptr;
             uint32_t length = 0;
-            ASSERT_EQ(json_escape_string(&text, source.data(), uint32_t(source.size()), &length,
-                                         &buffer),
-                      0);
+            ASSERT_EQ(
+                json_escape_string(&text, source.data(), uint32_t(source.size()), &length, &buffer),
+                0);
             EXPECT_EQ(std::string(text, length), expected) << offset;
             json_escape_string(nullptr, nullptr, 0, nullptr, &buffer);
         }

@@ -2,6 +2,7 @@
 #include "hub/command.h"
 #include "hub/platform.h"
 #include "hub/updater.h"
+#include "json_document.h"
 #include "log_capture.h"
 #include "support/memory.h"
 #include "temporary_directory.h"
@@ -16,16 +17,6 @@ namespace {
 bool on_windows() {
     return platform_separator == '\\';
 }
-
-// A parsed document that frees itself.
-struct Document {
-    JsonValue *root = nullptr;
-    explicit Document(const std::string &text) {
-        const char *end = nullptr;
-        EXPECT_EQ(json_parse(text.c_str(), &end, &root), 0) << text;
-    }
-    ~Document() { json_free(&root); }
-};
 
 struct Buffer {
     TextBuffer text;
