@@ -4,6 +4,8 @@
 #include "support/log.h"
 #include "temporary_directory.h"
 
+#include "argument_vector.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,14 +22,10 @@ struct LogLevelCase {
 class ScanLogLevel : public testing::TestWithParam<LogLevelCase> {};
 
 TEST_P(ScanLogLevel, TakesTheValueAfterTheFirstLogLevelWhenItIsZeroToSeven) {
-    std::vector<std::string> words = {"hub.exe"};
-    words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-    std::vector<char *> arguments;
-    for (auto &word : words)
-        arguments.push_back(word.data());
+    ArgumentVector arguments("hub.exe", GetParam().arguments);
     int saved = log_threshold;
     log_threshold = 3;
-    scan_log_level(int(arguments.size()), arguments.data());
+    scan_log_level(arguments.count(), arguments.data());
     EXPECT_EQ(log_threshold, GetParam().expected);
     log_threshold = saved;
 }

@@ -1,5 +1,7 @@
 #include "hub/relaunch.h"
 
+#include "argument_vector.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,14 +17,10 @@ struct CommandLineCase {
 class RelaunchCommandLine : public testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(RelaunchCommandLine, PutsStartFirstAndQuotesOnlyWhatNeedsIt) {
-    std::vector<std::string> words = {"C:\\Apps\\x.exe"};
-    words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-    std::vector<char *> arguments;
-    for (auto &word : words)
-        arguments.push_back(word.data());
+    ArgumentVector arguments("C:\\Apps\\x.exe", GetParam().arguments);
     char line[COMMAND_LINE_SIZE];
     ASSERT_TRUE(
-        compose_relaunch_command_line(line, sizeof line, int(arguments.size()), arguments.data()));
+        compose_relaunch_command_line(line, sizeof line, arguments.count(), arguments.data()));
     EXPECT_EQ(std::string(line), GetParam().expected);
 }
 
