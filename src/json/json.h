@@ -129,8 +129,7 @@ JsonValue *json_object_find(const JsonValue *object, const char *key, JsonValue 
 // *output when object is an object holding key with exactly the wanted type and a non-zero
 // json_length. Otherwise returns 22: *output is untouched when object is null or not an object,
 // null when the key is missing, and the found value when its type differs or it is empty.
-int json_object_get(JsonValue **output, const JsonValue *object, const char *key,
-                    uint32_t wanted);
+int json_object_get(JsonValue **output, const JsonValue *object, const char *key, uint32_t wanted);
 
 // Iteration: child = json_first(c, &second, &cursor); while (child) child = json_next(...).
 // Arrays give their items in order and store null in *second; objects give their members in
@@ -141,7 +140,7 @@ JsonValue *json_first(const JsonValue *container, JsonValue **second, JsonCursor
 JsonValue *json_next(const JsonValue *container, JsonValue **second, JsonCursor *cursor);
 
 // Frees the value in *slot with everything below it and stores null in *slot. A null slot, or
-// one holding null, is left alone.
+// one holding null, is left alone. It needs no memory and no recursion: any depth is freed.
 void json_free(JsonValue **slot);
 
 // ---------------------------------------------------------------------------------------------
@@ -221,14 +220,14 @@ typedef int (*JsonSink)(const char *text, int count, void *context);
 struct JsonWriter {
     JsonSink sink;
     void *sink_context;
-    TextBuffer *escape_buffer; // made by the first string, released by json_escape_string
+    TextBuffer *escape_buffer; // for json_escape_string (the composer); released by it
     char staging[256];
-    char open_array[3];      // "[ "
-    char close_array[3];     // " ]"
-    char open_object[3];     // "{ "
-    char close_object[3];    // " }"
-    char name_separator[3];  // ": "
-    char value_separator[3]; // ", "
+    char open_array[3];       // "[ "
+    char close_array[3];      // " ]"
+    char open_object[3];      // "{ "
+    char close_object[3];     // " }"
+    char name_separator[3];   // ": "
+    char value_separator[3];  // ", "
     int32_t separator_length; // 2: bytes written of each separator
     char *write_pos;          // staging + staging_used
     uint32_t staging_capacity;
@@ -247,9 +246,11 @@ int json_writer_write(JsonWriter *writer, ...);
 // non-zero result the bytes stay staged.
 int json_writer_flush(JsonWriter *writer);
 
-// Writes one value recursively through the staging buffer. A string is written whole, a zero
-// byte inside it as \u0000. Returns 0, the first non-zero sink result, or 12 when the escape
-// buffer cannot grow. A value of no known type writes nothing and returns 0.
+// Writes one value through the staging buffer, escaping strings straight into it. A string is
+// written whole, a zero byte inside it as \u0000. The tree is walked without recursion, so any
+// depth can be written; nesting deeper than 64 levels takes a heap block for the walk. Returns
+// 0, the first non-zero sink result, or 12 when that block cannot be had. A value of no known
+// type writes nothing and returns 0.
 int json_write_value(JsonWriter *writer, const JsonValue *value);
 
 // Quotes and escapes up to length bytes of source, stopping early at a zero byte, into
@@ -262,7 +263,7 @@ int json_escape_string(const char **out_text, const char *source, uint32_t lengt
                        uint32_t *out_length, TextBuffer **escape_buffer);
 
 // Writes the document (or any value) rooted at root to the sink, flushing once at the end when
-// all went well. Returns 0, the first non-zero sink result, or 12 from the escaper.
+// all went well. Returns 0, the first non-zero sink result, or 12 as json_write_value does.
 int json_serialize(const JsonValue *root, JsonSink sink, void *sink_context);
 
 // Logs the document as one line at level 7, or "Error dumping json" when it cannot be written.

@@ -64,12 +64,22 @@ JSON_READS_PAST_TERMINATOR inline uint64_t load(const char *p) {
     return word;
 }
 
-inline uint64_t below(uint64_t word, uint8_t n) { return (word - ONES * n) & ~word & TOPS; }
-inline uint64_t equal(uint64_t word, uint8_t c) { return below(word ^ (ONES * c), 1); }
+inline uint64_t below(uint64_t word, uint8_t n) {
+    return (word - ONES * n) & ~word & TOPS;
+}
+inline uint64_t equal(uint64_t word, uint8_t c) {
+    return below(word ^ (ONES * c), 1);
+}
 
 // Bytes that do not stand for themselves in a string: control bytes, 0x7F, '"' and '\\'.
 inline uint64_t special(uint64_t word) {
     return below(word, 0x20) | equal(word, '"') | equal(word, '\\') | equal(word, 0x7F);
+}
+
+// Bytes that are not decimal digits: each byte's top bit is exact, since no sum crosses a byte.
+inline uint64_t non_digit(uint64_t word) {
+    uint64_t offset = word ^ (ONES * '0'); // digits become 0 to 9
+    return (((offset & ~TOPS) + ONES * (0x80 - 10)) | offset) & TOPS;
 }
 
 // Index, in memory order, of the lowest flagged (or, for a difference, non-zero) byte.
@@ -80,7 +90,9 @@ inline unsigned first(uint64_t mask) {
         return unsigned(std::countl_zero(mask)) >> 3;
 }
 
-inline bool aligned(const char *p) { return (reinterpret_cast<uintptr_t>(p) & 7) == 0; }
+inline bool aligned(const char *p) {
+    return (reinterpret_cast<uintptr_t>(p) & 7) == 0;
+}
 
 } // namespace json_words
 
@@ -93,7 +105,8 @@ JSON_READS_PAST_TERMINATOR inline const char *json_plain_run(const char *p) {
     for (; !json_words::aligned(p); ++p)
         if (!char_is(*p, CHAR_PLAIN)) return p;
     uint64_t mask;
-    while (!(mask = json_words::special(json_words::load(p)))) p += 8;
+    while (!(mask = json_words::special(json_words::load(p))))
+        p += 8;
     return p + json_words::first(mask);
 }
 
@@ -104,7 +117,8 @@ inline const char *json_plain_run(const char *p, const char *end) {
         if (mask) return p + json_words::first(mask);
         p += 8;
     }
-    while (p < end && char_is(*p, CHAR_PLAIN)) ++p;
+    while (p < end && char_is(*p, CHAR_PLAIN))
+        ++p;
     return p;
 }
 
@@ -113,6 +127,18 @@ JSON_READS_PAST_TERMINATOR inline const char *json_blank_run(const char *p) {
     for (; !json_words::aligned(p); ++p)
         if (*p != ' ') return p;
     uint64_t difference;
-    while (!(difference = json_words::load(p) ^ (json_words::ONES * ' '))) p += 8;
+    while (!(difference = json_words::load(p) ^ (json_words::ONES * ' ')))
+        p += 8;
     return p + json_words::first(difference);
+}
+
+// The first byte at or after p that is not a decimal digit, in NUL-terminated text. For the rare
+// long runs: numbers are mostly short, and their callers scan the first digits byte by byte.
+JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
+    for (; !json_words::aligned(p); ++p)
+        if (!char_is(*p, CHAR_DIGIT)) return p;
+    uint64_t mask;
+    while (!(mask = json_words::non_digit(json_words::load(p))))
+        p += 8;
+    return p + json_words::first(mask);
 }

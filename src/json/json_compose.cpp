@@ -7,30 +7,47 @@
 
 namespace {
 
+const int ERROR_NO_MEMORY = 12;
+
 bool is_template_char(int c) {
     switch (c) {
-    case '\t': case '\n': case '\f': case '\r': case ' ':
-    case ',': case ':': case '[': case ']': case '{': case '}':
+    case '\t':
+    case '\n':
+    case '\f':
+    case '\r':
+    case ' ':
+    case ',':
+    case ':':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
         return true;
     default:
         return false;
     }
 }
 
-int write_text(JsonWriter *writer, const char *text, int length) {
-    if (!text || length < 0) return JSON_ESYNTAX;
+// The escape buffer is a TextBuffer, whose 32-bit length also bounds the escaped text; a text
+// that cannot fit is refused with 12 as if the buffer could not grow, never cut short.
+int write_text(JsonWriter *writer, const char *text, size_t length) {
+    if (length > UINT32_MAX) return ERROR_NO_MEMORY;
     const char *quoted = nullptr;
     uint32_t quoted_length = 0;
-    int status = json_escape_string(&quoted, text, uint32_t(length), &quoted_length,
-                                    &writer->escape_buffer);
+    int status =
+        json_escape_string(&quoted, text, uint32_t(length), &quoted_length, &writer->escape_buffer);
     if (status != 0) return status;
     return json_writer_write(writer, quoted, unsigned(quoted_length), nullptr);
 }
 
 int write_whole_text(JsonWriter *writer, const char *text) {
     if (!text) return JSON_ESYNTAX;
-    size_t length = strlen(text);
-    return write_text(writer, text, length > INT32_MAX ? INT32_MAX : int(length));
+    return write_text(writer, text, strlen(text));
+}
+
+int write_counted_text(JsonWriter *writer, const char *text, int length) {
+    if (!text || length < 0) return JSON_ESYNTAX;
+    return write_text(writer, text, size_t(length));
 }
 
 int write_number(JsonWriter *writer, int number) {
@@ -63,7 +80,7 @@ int write_directive(JsonWriter *writer, const char **position, va_list *argument
         if (letter[1] != 's') return JSON_ESYNTAX;
         *position = letter + 1;
         int length = va_arg(*arguments, int);
-        return write_text(writer, va_arg(*arguments, const char *), length);
+        return write_counted_text(writer, va_arg(*arguments, const char *), length);
     }
     case 'd':
         return write_number(writer, va_arg(*arguments, int));

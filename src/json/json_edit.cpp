@@ -1,8 +1,6 @@
 // Editing: replace, insert and remove array items and object members from JSON text.
 #include "json_node.h"
 
-#include "support/memory.h"
-
 #include <cstring>
 
 namespace {
@@ -32,7 +30,7 @@ int read_key_text(const char *key, JsonValue **value) {
 void remove_array_item(JsonArray *array, uint32_t index) {
     --array->count;
     json_free(&array->cells[index]->value);
-    mem_free(array->cells[index]);
+    json_release_cell(array->cells[index]);
     memmove(&array->cells[index], &array->cells[index + 1],
             (array->count - index) * sizeof(JsonCell *));
 }
@@ -42,7 +40,7 @@ void remove_member(JsonObject *object, JsonMember **slot) {
     --object->count;
     json_free(&member->value);
     json_free(&member->key);
-    mem_free(member);
+    json_release_member(member);
     size_t behind = size_t(object->members + object->count - slot);
     memmove(slot, slot + 1, behind * sizeof(JsonMember *));
 }

@@ -11,11 +11,14 @@
 
 namespace {
 
-bool is_digit(char c) { return char_is(c, CHAR_DIGIT); }
+bool is_digit(char c) {
+    return char_is(c, CHAR_DIGIT);
+}
 
 const char *skip_digits(const char *p) {
-    while (is_digit(*p)) ++p;
-    return p;
+    for (const char *short_end = p + 8; p != short_end; ++p)
+        if (!is_digit(*p)) return p;
+    return json_digit_run(p);
 }
 
 // The end of the number that starts at p, or null when no number starts there.
@@ -50,6 +53,7 @@ int parse_number(const char *position, const char **end, JsonValue **value) {
     }
     *end = stop;
     if (!value) return JSON_NUMBER;
+    if (uint64_t(stop - position) > JSON_TEXT_MAX) return JSON_ENOMEM;
     uint32_t length = uint32_t(stop - position);
     JsonValue *node = json_new_text_node(JSON_NUMBER, length);
     if (!node) return JSON_ENOMEM;
@@ -142,8 +146,8 @@ int array_step(ArrayState *state, const char **scan, const char **reported, Json
 
 int parse_array_at(const char *position, const char **end, JsonValue **value, int depth) {
     JsonValue *array = nullptr;
-    int status = open_container(position, '[', depth, json_new_array_node, end,
-                                value ? &array : nullptr);
+    int status =
+        open_container(position, '[', depth, json_new_array_node, end, value ? &array : nullptr);
     if (status != 0) return status;
     const char *scan = position + 1;
     const char *reported = position;
@@ -220,8 +224,8 @@ int object_step(ObjectState *state, const char **scan, const char **reported, Js
 
 int parse_object_at(const char *position, const char **end, JsonValue **value, int depth) {
     JsonValue *object = nullptr;
-    int status = open_container(position, '{', depth, json_new_object_node, end,
-                                value ? &object : nullptr);
+    int status =
+        open_container(position, '{', depth, json_new_object_node, end, value ? &object : nullptr);
     if (status != 0) return status;
     const char *scan = position + 1;
     const char *reported = position;
@@ -246,8 +250,16 @@ int try_value_kinds(const char *start, const char **end, JsonValue **value, int 
     case '"':
         return json_parse_string(start, 1, end, value);
     case '-':
-    case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
         return parse_number(start, end, value);
     case 'n':
     case 't':
@@ -278,7 +290,8 @@ namespace {
 // White space that is there, indentation above all: kept out of line, so that the callers,
 // which mostly find none, stay small.
 [[gnu::noinline]] const char *skip_present_space(const char *position) {
-    while (char_is(*position, CHAR_SPACE)) position = json_blank_run(position + 1);
+    while (char_is(*position, CHAR_SPACE))
+        position = json_blank_run(position + 1);
     return position;
 }
 

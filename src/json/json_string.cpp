@@ -21,8 +21,12 @@ bool read_hex4(const char *text, uint32_t *value) {
     return true;
 }
 
-bool is_high_surrogate(uint32_t v) { return v >= 0xD800 && v <= 0xDBFF; }
-bool is_low_surrogate(uint32_t v) { return v >= 0xDC00 && v <= 0xDFFF; }
+bool is_high_surrogate(uint32_t v) {
+    return v >= 0xD800 && v <= 0xDBFF;
+}
+bool is_low_surrogate(uint32_t v) {
+    return v >= 0xDC00 && v <= 0xDFFF;
+}
 
 uint32_t utf8_length(uint32_t code_point) {
     if (code_point < 0x80) return 1;
@@ -33,9 +37,9 @@ uint32_t utf8_length(uint32_t code_point) {
 
 // Outcome of the first pass over a string.
 struct StringScan {
-    int status;        // JSON_STRING, JSON_NOMATCH or JSON_ESYNTAX
-    const char *stop;  // behind the closing quote, at the NUL, or at the offending byte
-    uint64_t decoded;  // bytes the decoded string takes
+    int status;       // JSON_STRING, JSON_NOMATCH or JSON_ESYNTAX
+    const char *stop; // behind the closing quote, at the NUL, or at the offending byte
+    uint64_t decoded; // bytes the decoded string takes
 };
 
 // First pass: finds where the string ends and how many bytes it decodes to.
@@ -75,12 +79,18 @@ StringScan scan_string(const char *content, bool opened_with_quote) {
 
 char unescaped(char c) {
     switch (c) {
-    case 'b': return '\b';
-    case 'f': return '\f';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    default: return c;
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    default:
+        return c;
     }
 }
 
@@ -131,7 +141,7 @@ int json_parse_string(const char *position, int quoted, const char **end, JsonVa
     int status = scan.status;
     if (status == JSON_NOMATCH && !quoted && scan.stop > content) status = JSON_STRING;
     if (status != JSON_STRING || !value) return status;
-    if (scan.decoded > UINT32_MAX - 64) return JSON_ENOMEM;
+    if (scan.decoded > JSON_TEXT_MAX) return JSON_ENOMEM;
     JsonValue *node = json_new_text_node(JSON_STRING, uint32_t(scan.decoded));
     if (!node) return JSON_ENOMEM;
     decode_string(content, scan.stop, json_text_payload(node)->text);

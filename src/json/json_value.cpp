@@ -1,8 +1,6 @@
 // Access to documents, the building steps, and freeing.
 #include "json_node.h"
 
-#include "support/memory.h"
-
 #include <cstdlib>
 #include <cstring>
 
@@ -21,9 +19,13 @@ const JsonLiteral *literal_of(const JsonValue *value) {
     return *static_cast<const JsonLiteral *const *>(value->payload);
 }
 
-bool is_literal(uint32_t type) { return type == JSON_NULL || type == JSON_FALSE || type == JSON_TRUE; }
+bool is_literal(uint32_t type) {
+    return type == JSON_NULL || type == JSON_FALSE || type == JSON_TRUE;
+}
 
-const char *key_text(const JsonMember *member) { return json_text_payload(member->key)->text; }
+const char *key_text(const JsonMember *member) {
+    return json_text_payload(member->key)->text;
+}
 
 int compare_members(const void *left, const void *right) {
     const JsonMember *a = *static_cast<JsonMember *const *>(left);
@@ -59,9 +61,9 @@ bool members_in_order(const JsonObject *object) {
 template <typename Slot>
 bool reserve_slot(Slot **&slots, uint32_t &capacity, uint32_t count) {
     if (count != capacity) return true;
-    void *grown = mem_realloc(slots, (size_t(count) + VECTOR_STEP) * sizeof(Slot *));
+    void **grown = json_grow_vector(reinterpret_cast<void **>(slots), capacity);
     if (!grown) return false;
-    slots = static_cast<Slot **>(grown);
+    slots = reinterpret_cast<Slot **>(grown);
     capacity += VECTOR_STEP;
     return true;
 }
@@ -81,8 +83,7 @@ JsonValue *child_at(const JsonValue *container, uint32_t index, JsonValue **seco
 }
 
 // Where the cursor stands in the container's vector, with the vector's count.
-bool cursor_index(const JsonValue *container, JsonCursor cursor, uint32_t *index,
-                  uint32_t *count) {
+bool cursor_index(const JsonValue *container, JsonCursor cursor, uint32_t *index, uint32_t *count) {
     void **first;
     if (container->type == JSON_ARRAY) {
         first = reinterpret_cast<void **>(json_array_payload(container)->cells);
@@ -96,26 +97,87 @@ bool cursor_index(const JsonValue *container, JsonCursor cursor, uint32_t *index
     return true;
 }
 
-void free_array_items(JsonArray *array) {
-    for (uint32_t i = 0; i < array->count; ++i) {
-        json_free(&array->cells[i]->value);
-        mem_free(array->cells[i]);
-    }
-    mem_free(array->cells);
+// json_free walks the tree without recursion and without memory of its own, so that no depth
+// can exhaust the stack and no failure can stop it. While a container is taken apart, its
+// header's payload field holds the container above it (the payload itself is found behind the
+// header), and the first slot of its vector, whose cell or member is gone by then, holds the
+// index to go on at when the walk comes back from a child container. Blocks are released in
+// document order; a container's cell or member goes just before its subtree instead of after.
+
+bool is_container(const JsonValue *value) {
+    return value->type == JSON_ARRAY || value->type == JSON_OBJECT;
 }
 
-void free_object_members(JsonObject *object) {
-    for (uint32_t i = 0; i < object->count; ++i) {
-        json_free(&object->members[i]->key);
-        json_free(&object->members[i]->value);
-        mem_free(object->members[i]);
+struct FreeWalk {
+    JsonValue *container; // the container being taken apart
+    uint32_t next;        // index of its next child
+};
+
+// The next child to release of the container, with its cell or member already released, or
+// null when none is left. An object's keys are strings: they go at once.
+JsonValue *take_next_child(FreeWalk *walk) {
+    void *payload = json_payload_behind(walk->container);
+    if (walk->container->type == JSON_ARRAY) {
+        JsonArray *array = static_cast<JsonArray *>(payload);
+        if (walk->next >= array->count) return nullptr;
+        JsonCell *cell = array->cells[walk->next++];
+        JsonValue *child = cell->value;
+        json_release_cell(cell);
+        return child;
     }
-    mem_free(object->members);
+    JsonObject *object = static_cast<JsonObject *>(payload);
+    if (walk->next >= object->count) return nullptr;
+    JsonMember *member = object->members[walk->next++];
+    JsonValue *child = member->value;
+    json_release_node(member->key);
+    json_release_member(member);
+    return child;
+}
+
+void **first_slot(JsonValue *container) {
+    void *payload = json_payload_behind(container);
+    if (container->type == JSON_ARRAY)
+        return reinterpret_cast<void **>(static_cast<JsonArray *>(payload)->cells);
+    return reinterpret_cast<void **>(static_cast<JsonObject *>(payload)->members);
+}
+
+void release_vector_of(JsonValue *container) {
+    void *payload = json_payload_behind(container);
+    if (container->type == JSON_ARRAY) {
+        JsonArray *array = static_cast<JsonArray *>(payload);
+        json_release_vector(reinterpret_cast<void **>(array->cells), array->capacity);
+    } else {
+        JsonObject *object = static_cast<JsonObject *>(payload);
+        json_release_vector(reinterpret_cast<void **>(object->members), object->capacity);
+    }
+}
+
+void free_container(JsonValue *root) {
+    FreeWalk walk = {root, 0};
+    root->payload = nullptr; // no container above the root
+    for (;;) {
+        JsonValue *child;
+        while ((child = take_next_child(&walk)) && !is_container(child))
+            json_release_node(child);
+        if (child) { // go down, leaving the way back behind
+            first_slot(walk.container)[0] = reinterpret_cast<void *>(uintptr_t(walk.next));
+            child->payload = walk.container;
+            walk = {child, 0};
+            continue;
+        }
+        JsonValue *parent = static_cast<JsonValue *>(walk.container->payload);
+        release_vector_of(walk.container);
+        json_release_node(walk.container);
+        if (!parent) return;
+        walk = {parent, uint32_t(reinterpret_cast<uintptr_t>(first_slot(parent)[0]))};
+    }
 }
 
 } // namespace
 
-uint32_t json_type(const JsonValue *value) { return value->type; }
+uint32_t json_type(const JsonValue *value) {
+    return value->type;
+}
 
 uint32_t json_length(const JsonValue *value) {
     switch (value->type) {
@@ -161,8 +223,7 @@ JsonValue *json_object_find(const JsonValue *object, const char *key, JsonValue 
     return member ? member->value : nullptr;
 }
 
-int json_object_get(JsonValue **output, const JsonValue *object, const char *key,
-                    uint32_t wanted) {
+int json_object_get(JsonValue **output, const JsonValue *object, const char *key, uint32_t wanted) {
     if (!object || object->type != JSON_OBJECT) return ERROR_INVALID;
     JsonValue *found = json_object_find(object, key, nullptr);
     *output = found;
@@ -195,20 +256,20 @@ JsonValue *json_next(const JsonValue *container, JsonValue **second, JsonCursor 
 void json_free(JsonValue **slot) {
     if (!slot || !*slot) return;
     JsonValue *value = *slot;
-    if (value->type == JSON_ARRAY) free_array_items(json_array_payload(value));
-    if (value->type == JSON_OBJECT) free_object_members(json_object_payload(value));
-    mem_free(value);
+    if (is_container(value))
+        free_container(value);
+    else
+        json_release_node(value);
     *slot = nullptr;
 }
 
 int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item) {
-    JsonCell *cell = static_cast<JsonCell *>(mem_calloc(1, sizeof(JsonCell)));
+    JsonCell *cell = json_new_cell(item);
     if (!cell) return JSON_ENOMEM;
     if (!reserve_slot(array->cells, array->capacity, array->count)) {
-        mem_free(cell);
+        json_release_cell(cell);
         return JSON_ENOMEM;
     }
-    cell->value = item;
     if (index < array->count) // the parser always appends: nothing to move
         memmove(&array->cells[index + 1], &array->cells[index],
                 (array->count - index) * sizeof(JsonCell *));
@@ -218,14 +279,12 @@ int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item) {
 }
 
 int json_object_add(JsonObject *object, JsonValue *key, JsonValue *value) {
-    JsonMember *member = static_cast<JsonMember *>(mem_calloc(1, sizeof(JsonMember)));
+    JsonMember *member = json_new_member(key, value);
     if (!member) return JSON_ENOMEM;
     if (!reserve_slot(object->members, object->capacity, object->count)) {
-        mem_free(member);
+        json_release_member(member);
         return JSON_ENOMEM;
     }
-    member->key = key;
-    member->value = value;
     object->members[object->count++] = member;
     object->flags |= JSON_NEEDS_SORT;
     return 0;
@@ -246,6 +305,7 @@ JsonObject *json_object_sort(JsonObject *object) {
     for (uint32_t i = 0; i < object->count; ++i)
         pairs[i] = {key_text(object->members[i]), object->members[i]};
     qsort(pairs, object->count, sizeof(KeyedMember), compare_keyed_members);
-    for (uint32_t i = 0; i < object->count; ++i) object->members[i] = pairs[i].member;
+    for (uint32_t i = 0; i < object->count; ++i)
+        object->members[i] = pairs[i].member;
     return object;
 }

@@ -25,7 +25,9 @@ struct EscapeTable {
     Escape bytes[256];
 };
 
-constexpr Escape short_escape(char letter) { return {{'\\', letter}, 2}; }
+constexpr Escape short_escape(char letter) {
+    return {{'\\', letter}, 2};
+}
 
 constexpr Escape unicode_escape(int byte) {
     const char *hex = "0123456789abcdef";
@@ -34,7 +36,8 @@ constexpr Escape unicode_escape(int byte) {
 
 constexpr EscapeTable make_escape_table() {
     EscapeTable table{};
-    for (int c = 0; c < 0x20; ++c) table.bytes[c] = unicode_escape(c);
+    for (int c = 0; c < 0x20; ++c)
+        table.bytes[c] = unicode_escape(c);
     table.bytes[0x7F] = unicode_escape(0x7F);
     table.bytes[static_cast<unsigned char>('\b')] = short_escape('b');
     table.bytes[static_cast<unsigned char>('\t')] = short_escape('t');
@@ -75,10 +78,8 @@ void release_escape_buffer(TextBuffer **escape_buffer) {
     *escape_buffer = nullptr;
 }
 
-// json_escape_string with a choice: whole = true escapes every byte of length, zero bytes
-// included (as \u0000), for string values that hold them; whole = false stops at a zero byte.
-int escape_string(const char **out_text, const char *source, uint32_t length,
-                  uint32_t *out_length, TextBuffer **escape_buffer, bool whole) {
+int escape_string(const char **out_text, const char *source, uint32_t length, uint32_t *out_length,
+                  TextBuffer **escape_buffer) {
     if (out_text) *out_text = nullptr;
     if (!*escape_buffer) {
         *escape_buffer = static_cast<TextBuffer *>(mem_calloc(1, sizeof(TextBuffer)));
@@ -86,10 +87,8 @@ int escape_string(const char **out_text, const char *source, uint32_t length,
     }
     TextBuffer *buffer = *escape_buffer;
     buffer->length = 0;
-    if (!whole) {
-        const void *zero = memchr(source, '\0', length);
-        if (zero) length = uint32_t(static_cast<const char *>(zero) - source);
-    }
+    const void *zero = memchr(source, '\0', length);
+    if (zero) length = uint32_t(static_cast<const char *>(zero) - source);
     if (append_escaped(buffer, source, length) != 0) return ERROR_NO_MEMORY;
     if (out_text) *out_text = buffer->data;
     if (out_length) *out_length = buffer->length - 1;
@@ -108,38 +107,122 @@ int write_separator(JsonWriter *writer, const char *separator) {
     return json_writer_put(writer, separator, uint32_t(writer->separator_length));
 }
 
+// Writes the quoted, escaped form of length bytes straight into the staging buffer: runs that
+// need no escape are copied whole, each other byte becomes its escape.
 int write_string(JsonWriter *writer, const JsonText *string) {
-    const char *quoted = nullptr;
-    uint32_t quoted_length = 0;
-    int status = escape_string(&quoted, string->text, string->length, &quoted_length,
-                               &writer->escape_buffer, true);
-    if (status != 0) return status;
-    return json_writer_put(writer, quoted, quoted_length);
-}
-
-// Arrays and objects walk their vectors in stored order: the items, or the members as key,
-// ": " and value, with ", " between two of them. A failure returns at once, unclosed.
-int write_array(JsonWriter *writer, const JsonArray *array) {
-    int status = write_separator(writer, writer->open_array);
-    for (uint32_t i = 0; i < array->count && status == 0; ++i) {
-        if (i > 0) status = write_separator(writer, writer->value_separator);
-        if (status == 0) status = json_write_value(writer, array->cells[i]->value);
+    const char *run = string->text;
+    const char *end = run + string->length;
+    int status = json_writer_put(writer, "\"", 1);
+    while (status == 0) {
+        const char *special = json_plain_run(run, end);
+        status = json_writer_put(writer, run, uint32_t(special - run));
+        if (special == end || status != 0) break;
+        const Escape &escape = escapes.bytes[static_cast<unsigned char>(*special)];
+        status = json_writer_put(writer, escape.text, escape.length);
+        run = special + 1;
     }
     if (status != 0) return status;
-    return write_separator(writer, writer->close_array);
+    return json_writer_put(writer, "\"", 1);
 }
 
-int write_object(JsonWriter *writer, const JsonObject *object) {
-    int status = write_separator(writer, writer->open_object);
-    for (uint32_t i = 0; i < object->count && status == 0; ++i) {
-        const JsonMember *member = object->members[i];
-        if (i > 0) status = write_separator(writer, writer->value_separator);
-        if (status == 0) status = write_string(writer, json_text_payload(member->key));
-        if (status == 0) status = write_separator(writer, writer->name_separator);
-        if (status == 0) status = json_write_value(writer, member->value);
+int write_scalar(JsonWriter *writer, const JsonValue *value) {
+    switch (value->type) {
+    case JSON_NULL:
+    case JSON_FALSE:
+    case JSON_TRUE: {
+        const JsonLiteral *literal = json_literal_payload(value);
+        return json_writer_put(writer, literal->text, literal->length);
     }
+    case JSON_NUMBER: {
+        const JsonText *number = json_text_payload(value);
+        return json_writer_put(writer, number->text, number->length);
+    }
+    case JSON_STRING:
+        return write_string(writer, json_text_payload(value));
+    default:
+        return 0;
+    }
+}
+
+// The writer walks the tree without recursion, so that no depth of a document (editing can nest
+// without bound) exhausts the stack. Each open container is a frame: the container and the index
+// of its next child. The first frames live on the stack; deeper ones in a heap block.
+struct WriteFrame {
+    const JsonValue *container;
+    uint32_t next;
+};
+
+struct WriteStack {
+    WriteFrame inline_frames[64];
+    WriteFrame *frames;
+    size_t count;
+    size_t capacity;
+};
+
+bool push_frame(WriteStack *stack, const JsonValue *container) {
+    if (stack->count == stack->capacity) {
+        size_t capacity = stack->capacity * 2;
+        WriteFrame *heap_frames = stack->frames == stack->inline_frames ? nullptr : stack->frames;
+        void *grown = mem_realloc(heap_frames, capacity * sizeof(WriteFrame));
+        if (!grown) return false;
+        if (!heap_frames) memcpy(grown, stack->frames, stack->count * sizeof(WriteFrame));
+        stack->frames = static_cast<WriteFrame *>(grown);
+        stack->capacity = capacity;
+    }
+    stack->frames[stack->count++] = {container, 0};
+    return true;
+}
+
+uint32_t child_count(const JsonValue *container) {
+    return container->type == JSON_ARRAY ? json_array_payload(container)->count
+                                         : json_object_payload(container)->count;
+}
+
+// Writes what stands before the frame's next child (", ", and for a member its key and ": ")
+// and returns that child.
+int open_next_child(JsonWriter *writer, WriteFrame *frame, const JsonValue **child) {
+    uint32_t index = frame->next++;
+    int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+    if (frame->container->type == JSON_ARRAY) {
+        *child = json_array_payload(frame->container)->cells[index]->value;
+        return status;
+    }
+    const JsonMember *member = json_object_payload(frame->container)->members[index];
+    *child = member->value;
+    if (status == 0) status = write_string(writer, json_text_payload(member->key));
+    if (status == 0) status = write_separator(writer, writer->name_separator);
+    return status;
+}
+
+const char *closing_of(const JsonWriter *writer, const JsonValue *container) {
+    return container->type == JSON_ARRAY ? writer->close_array : writer->close_object;
+}
+
+// Writes value: a scalar whole, a container's opening (pushing its frame when it has children,
+// else closing it at once). A failure returns at once, unclosed.
+int begin_value(JsonWriter *writer, WriteStack *stack, const JsonValue *value) {
+    if (value->type != JSON_ARRAY && value->type != JSON_OBJECT) return write_scalar(writer, value);
+    const char *opening = value->type == JSON_ARRAY ? writer->open_array : writer->open_object;
+    int status = write_separator(writer, opening);
     if (status != 0) return status;
-    return write_separator(writer, writer->close_object);
+    if (child_count(value) == 0) return write_separator(writer, closing_of(writer, value));
+    return push_frame(stack, value) ? 0 : ERROR_NO_MEMORY;
+}
+
+int write_tree(JsonWriter *writer, WriteStack *stack, const JsonValue *root) {
+    int status = begin_value(writer, stack, root);
+    while (status == 0 && stack->count > 0) {
+        WriteFrame *top = &stack->frames[stack->count - 1];
+        if (top->next == child_count(top->container)) {
+            status = write_separator(writer, closing_of(writer, top->container));
+            --stack->count;
+            continue;
+        }
+        const JsonValue *child = nullptr;
+        status = open_next_child(writer, top, &child);
+        if (status == 0) status = begin_value(writer, stack, child);
+    }
+    return status;
 }
 
 } // namespace
@@ -201,26 +284,13 @@ int json_writer_flush(JsonWriter *writer) {
 }
 
 int json_write_value(JsonWriter *writer, const JsonValue *value) {
-    switch (value->type) {
-    case JSON_NULL:
-    case JSON_FALSE:
-    case JSON_TRUE: {
-        const JsonLiteral *literal = json_literal_payload(value);
-        return json_writer_put(writer, literal->text, literal->length);
-    }
-    case JSON_NUMBER: {
-        const JsonText *number = json_text_payload(value);
-        return json_writer_put(writer, number->text, number->length);
-    }
-    case JSON_STRING:
-        return write_string(writer, json_text_payload(value));
-    case JSON_ARRAY:
-        return write_array(writer, json_array_payload(value));
-    case JSON_OBJECT:
-        return write_object(writer, json_object_payload(value));
-    default:
-        return 0;
-    }
+    WriteStack stack;
+    stack.frames = stack.inline_frames;
+    stack.count = 0;
+    stack.capacity = sizeof stack.inline_frames / sizeof stack.inline_frames[0];
+    int status = write_tree(writer, &stack, value);
+    if (stack.frames != stack.inline_frames) mem_free(stack.frames);
+    return status;
 }
 
 int json_escape_string(const char **out_text, const char *source, uint32_t length,
@@ -229,7 +299,7 @@ int json_escape_string(const char **out_text, const char *source, uint32_t lengt
         release_escape_buffer(escape_buffer);
         return 0;
     }
-    return escape_string(out_text, source, length, out_length, escape_buffer, false);
+    return escape_string(out_text, source, length, out_length, escape_buffer);
 }
 
 int json_serialize(const JsonValue *root, JsonSink sink, void *sink_context) {

@@ -597,3 +597,20 @@ TEST(JsonParse, OutOfMemoryForSingleValues) {
 }
 
 } // namespace
+
+namespace {
+
+// A number's length is a 32-bit field: a number longer than its bound (4 GiB - 64 bytes, as for
+// strings) is refused as too large for memory, never cut to the low 32 bits of its length.
+TEST(JsonParseValue, NumbersLongerThanTheLengthFieldAreRefusedNotCut) {
+    std::string digits(size_t(UINT32_MAX) - 63, '7');
+    JsonValue *value = nullptr;
+    const char *end = nullptr;
+    long live = mem_live_blocks();
+    EXPECT_EQ(json_parse_value(digits.c_str(), &end, &value), JSON_ENOMEM);
+    EXPECT_EQ(end, digits.c_str() + digits.size());
+    EXPECT_EQ(value, nullptr);
+    EXPECT_EQ(mem_live_blocks(), live);
+}
+
+} // namespace

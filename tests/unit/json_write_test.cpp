@@ -236,17 +236,58 @@ TEST(JsonWriter, WriteTakesPairsUntilANullPointerOrAZeroCount) {
     EXPECT_TRUE(sink.calls.empty());
 }
 
-TEST(JsonWriter, OutOfMemoryInTheEscaperReturns12AndLeaksNothing) {
-    Document document(R"({"key": ["value", ")" + std::string(400, 'v') + R"("]})");
+// Strings are escaped straight into the staging buffer, and the walk keeps its first 64 levels on
+// the stack: only a deeper document takes a heap block, whose failure is 12 with nothing written.
+TEST(JsonWriter, OnlyNestingBeyond64LevelsAllocatesAndItsFailureReturns12) {
+    Document shallow(R"({"key": ["value", ")" + std::string(400, 'v') + R"("]})");
+    EXPECT_EQ(count_allocations([&] {
+                  RecordingSink sink;
+                  EXPECT_EQ(json_serialize(shallow.root, record, &sink), 0);
+              }),
+              0u);
+    Document deep(std::string(70, '[') + std::string(70, ']'));
     unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
         RecordingSink sink;
-        int status = json_serialize(document.root, record, &sink);
+        int status = json_serialize(deep.root, record, &sink);
         EXPECT_EQ(status, nth == 0 ? 0 : 12) << "allocation " << nth;
         if (nth != 0) {
             EXPECT_TRUE(sink.calls.empty());
         }
     });
-    EXPECT_EQ(runs, 3u); // the buffer record, its block, one growth
+    EXPECT_EQ(runs, 1u);
+}
+
+// Editing can nest without bound; writing and freeing walk without recursion, so a million
+// levels (arrays and objects in turn) neither exhaust the stack nor change the output.
+TEST(JsonWriter, DocumentsNestedAMillionLevelsByEditingAreWrittenAndFreed) {
+    const int depth = 1000000;
+    long live = mem_live_blocks();
+    Document document("[]");
+    JsonValue *innermost = document.root;
+    std::string expected;
+    std::string closings;
+    for (int level = 1; level < depth; ++level) {
+        if (json_type(innermost) == JSON_ARRAY) {
+            ASSERT_EQ(json_array_set(innermost, 0, "{}"), 0);
+            innermost = json_array_item(innermost, 0);
+            expected += "[ ";
+            closings += ']';
+        } else {
+            ASSERT_EQ(json_object_set(innermost, "k", "[]"), 0);
+            innermost = json_object_find(innermost, "k", nullptr);
+            expected += "{ \"k\": ";
+            closings += '}';
+        }
+    }
+    expected += json_type(innermost) == JSON_ARRAY ? "[  ]" : "{  }";
+    for (auto closing = closings.rbegin(); closing != closings.rend(); ++closing)
+        expected += std::string(" ") + *closing;
+    RecordingSink sink;
+    ASSERT_EQ(json_serialize(document.root, record, &sink), 0);
+    EXPECT_TRUE(sink.text() == expected)
+        << "the text differs; its size is " << sink.text().size() << ", not " << expected.size();
+    json_free(&document.root);
+    EXPECT_EQ(mem_live_blocks(), live);
 }
 
 TEST(JsonDumpToLog, LogsTheDocumentAsOneLevel7Line) {
@@ -277,7 +318,7 @@ TEST(JsonDumpToLog, ReportsAFailureInsteadOfTheDocument) {
     EXPECT_EQ(log.texts(), (std::vector<std::string>{"No memory [8 bytes]", "Error dumping json"}));
     log.clear();
     {
-        Document document(R"(["text"])"); // the escaper allocates first
+        Document document(std::string(70, '[') + std::string(70, ']')); // the walk's block first
         FailingAllocation failure(1);
         json_dump_to_log(document.root);
     }
