@@ -99,8 +99,6 @@ int open_container(const char *position, char bracket, int depth, JsonValue *(*m
     return 0;
 }
 
-enum class ArrayState { opened, item, after_item, closed };
-
 // Reads one array item at *scan and appends it (when building). Go-on result: JSON_NOMATCH.
 int read_item(const char **scan, const char **reported, JsonValue *array, int depth) {
     JsonValue *item = nullptr;
@@ -117,50 +115,47 @@ int read_item(const char **scan, const char **reported, JsonValue *array, int de
     return JSON_NOMATCH;
 }
 
-int array_step(ArrayState *state, const char **scan, const char **reported, JsonValue *array,
-               int depth) {
-    switch (*state) {
-    case ArrayState::opened:
-        *state = **scan == ']' ? ArrayState::closed : ArrayState::item;
-        return JSON_NOMATCH;
-    case ArrayState::item:
-        *state = ArrayState::after_item;
-        return read_item(scan, reported, array, depth);
-    case ArrayState::after_item:
-        if (**scan == ',') {
-            ++*scan;
-            *state = ArrayState::item;
-            return JSON_NOMATCH;
-        }
-        if (**scan == ']') {
-            *state = ArrayState::closed;
-            return JSON_NOMATCH;
-        }
-        return JSON_ESYNTAX;
-    case ArrayState::closed:
-        *reported = *scan + 1;
-        return JSON_ARRAY;
+// After an item or member that ended at scan: where the next one starts (behind the comma and
+// its white space), or the closing byte's position with *closed set, or a stop. A text that ends
+// right behind the item or the comma is incomplete (JSON_NOMATCH); any other byte there, white
+// space followed by the end included, is JSON_ESYNTAX.
+int after_element(const char **scan, char closing, bool *closed) {
+    const char *p = *scan;
+    if (*p == '\0') return JSON_NOMATCH;
+    p = json_skip_space(p);
+    if (*p == closing) {
+        *scan = p;
+        *closed = true;
+        return 0;
     }
-    return JSON_ESYNTAX;
+    if (*p != ',') return JSON_ESYNTAX;
+    ++p;
+    if (*p == '\0') return JSON_NOMATCH;
+    *scan = json_skip_space(p);
+    return 0;
 }
 
+// The container parsers read element after element in a tight loop. reported is where the text
+// was understood up to: the opening byte, then the end of each element read.
 int parse_array_at(const char *position, const char **end, JsonValue **value, int depth) {
     JsonValue *array = nullptr;
     int status =
         open_container(position, '[', depth, json_new_array_node, end, value ? &array : nullptr);
     if (status != 0) return status;
-    const char *scan = position + 1;
+    const char *scan = json_skip_space(position + 1);
     const char *reported = position;
-    ArrayState state = ArrayState::opened;
-    do {
-        scan = json_skip_space(scan);
-        status = array_step(&state, &scan, &reported, array, depth);
-    } while (status == JSON_NOMATCH && *scan != '\0');
-    *end = reported;
-    if (status != JSON_ARRAY) {
+    bool closed = *scan == ']';
+    status = *scan == '\0' ? JSON_NOMATCH : 0;
+    while (status == 0 && !closed) {
+        status = read_item(&scan, &reported, array, depth);
+        if (status == JSON_NOMATCH) status = after_element(&scan, ']', &closed);
+    }
+    if (status != 0) {
+        *end = reported;
         json_free(&array);
         return status;
     }
+    *end = scan + 1;
     if (value) *value = array;
     return JSON_ARRAY;
 }
@@ -192,53 +187,25 @@ int read_member(const char **scan, const char **reported, JsonValue *object, int
     return JSON_NOMATCH;
 }
 
-enum class ObjectState { opened, after_member, member };
-
-int close_object(const char *scan, const char **reported, JsonValue *object) {
-    *reported = scan + 1;
-    if (object) json_object_sort(json_object_payload(object));
-    return JSON_OBJECT;
-}
-
-int object_step(ObjectState *state, const char **scan, const char **reported, JsonValue *object,
-                int depth) {
-    switch (*state) {
-    case ObjectState::opened:
-        if (**scan == '}') return close_object(*scan, reported, object);
-        *state = ObjectState::after_member;
-        return read_member(scan, reported, object, depth);
-    case ObjectState::after_member:
-        if (**scan == ',') {
-            ++*scan;
-            *state = ObjectState::member;
-            return JSON_NOMATCH;
-        }
-        if (**scan == '}') return close_object(*scan, reported, object);
-        return JSON_ESYNTAX;
-    case ObjectState::member:
-        *state = ObjectState::after_member;
-        return read_member(scan, reported, object, depth);
-    }
-    return JSON_ESYNTAX;
-}
-
 int parse_object_at(const char *position, const char **end, JsonValue **value, int depth) {
     JsonValue *object = nullptr;
     int status =
         open_container(position, '{', depth, json_new_object_node, end, value ? &object : nullptr);
     if (status != 0) return status;
-    const char *scan = position + 1;
+    const char *scan = json_skip_space(position + 1);
     const char *reported = position;
-    ObjectState state = ObjectState::opened;
-    do {
-        scan = json_skip_space(scan);
-        status = object_step(&state, &scan, &reported, object, depth);
-    } while (status == JSON_NOMATCH && *scan != '\0');
-    *end = reported;
-    if (status != JSON_OBJECT) {
+    bool closed = *scan == '}';
+    while (status == 0 && !closed) {
+        status = read_member(&scan, &reported, object, depth);
+        if (status == JSON_NOMATCH) status = after_element(&scan, '}', &closed);
+    }
+    if (status != 0) {
+        *end = reported;
         json_free(&object);
         return status;
     }
+    *end = scan + 1;
+    if (object) json_object_sort(json_object_payload(object));
     if (value) *value = object;
     return JSON_OBJECT;
 }

@@ -96,7 +96,7 @@ int escape_string(const char **out_text, const char *source, uint32_t length, ui
 }
 
 // Every separator is separator_length bytes of its field; two bytes are stored directly.
-int write_separator(JsonWriter *writer, const char *separator) {
+inline int write_separator(JsonWriter *writer, const char *separator) {
     if (writer->separator_length == 2 && writer->staging_capacity - writer->staging_used >= 2) {
         writer->write_pos[0] = separator[0];
         writer->write_pos[1] = separator[1];
@@ -104,7 +104,7 @@ int write_separator(JsonWriter *writer, const char *separator) {
         writer->staging_used += 2;
         return 0;
     }
-    return json_writer_put(writer, separator, uint32_t(writer->separator_length));
+    return json_writer_put_slow(writer, separator, uint32_t(writer->separator_length));
 }
 
 // Writes the quoted, escaped form of length bytes straight into the staging buffer: runs that
@@ -173,54 +173,68 @@ bool push_frame(WriteStack *stack, const JsonValue *container) {
     return true;
 }
 
-uint32_t child_count(const JsonValue *container) {
-    return container->type == JSON_ARRAY ? json_array_payload(container)->count
-                                         : json_object_payload(container)->count;
+bool is_container(const JsonValue *value) {
+    return value->type == JSON_ARRAY || value->type == JSON_OBJECT;
 }
 
-// Writes what stands before the frame's next child (", ", and for a member its key and ": ")
-// and returns that child.
-int open_next_child(JsonWriter *writer, WriteFrame *frame, const JsonValue **child) {
-    uint32_t index = frame->next++;
-    int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
-    if (frame->container->type == JSON_ARRAY) {
-        *child = json_array_payload(frame->container)->cells[index]->value;
-        return status;
-    }
-    const JsonMember *member = json_object_payload(frame->container)->members[index];
-    *child = member->value;
-    if (status == 0) status = write_string(writer, json_text_payload(member->key));
-    if (status == 0) status = write_separator(writer, writer->name_separator);
-    return status;
-}
-
-const char *closing_of(const JsonWriter *writer, const JsonValue *container) {
-    return container->type == JSON_ARRAY ? writer->close_array : writer->close_object;
-}
-
-// Writes value: a scalar whole, a container's opening (pushing its frame when it has children,
-// else closing it at once). A failure returns at once, unclosed.
-int begin_value(JsonWriter *writer, WriteStack *stack, const JsonValue *value) {
-    if (value->type != JSON_ARRAY && value->type != JSON_OBJECT) return write_scalar(writer, value);
-    const char *opening = value->type == JSON_ARRAY ? writer->open_array : writer->open_object;
-    int status = write_separator(writer, opening);
+// Writes a container's opening and pushes its frame, or writes it whole when it is empty.
+int begin_container(JsonWriter *writer, WriteStack *stack, const JsonValue *container) {
+    bool array = container->type == JSON_ARRAY;
+    int status = write_separator(writer, array ? writer->open_array : writer->open_object);
     if (status != 0) return status;
-    if (child_count(value) == 0) return write_separator(writer, closing_of(writer, value));
-    return push_frame(stack, value) ? 0 : ERROR_NO_MEMORY;
+    uint32_t count =
+        array ? json_array_payload(container)->count : json_object_payload(container)->count;
+    if (count == 0)
+        return write_separator(writer, array ? writer->close_array : writer->close_object);
+    return push_frame(stack, container) ? 0 : ERROR_NO_MEMORY;
+}
+
+// Write the top frame's children from its next one on: up to a child container, which is opened
+// and pushed, or to the end, where the container is closed and popped. Scalars are written in
+// the loop, so that the walk costs no more than recursion did. A failure returns at once.
+int write_array_children(JsonWriter *writer, WriteStack *stack) {
+    WriteFrame *top = &stack->frames[stack->count - 1];
+    const JsonArray *array = json_array_payload(top->container);
+    while (top->next < array->count) {
+        uint32_t index = top->next++;
+        int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+        const JsonValue *child = array->cells[index]->value;
+        if (status == 0)
+            status = is_container(child) ? begin_container(writer, stack, child)
+                                         : write_scalar(writer, child);
+        if (status != 0 || is_container(child)) return status;
+    }
+    --stack->count;
+    return write_separator(writer, writer->close_array);
+}
+
+int write_object_children(JsonWriter *writer, WriteStack *stack) {
+    WriteFrame *top = &stack->frames[stack->count - 1];
+    const JsonObject *object = json_object_payload(top->container);
+    while (top->next < object->count) {
+        uint32_t index = top->next++;
+        const JsonMember *member = object->members[index];
+        int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+        if (status == 0) status = write_string(writer, json_text_payload(member->key));
+        if (status == 0) status = write_separator(writer, writer->name_separator);
+        const JsonValue *child = member->value;
+        if (status == 0)
+            status = is_container(child) ? begin_container(writer, stack, child)
+                                         : write_scalar(writer, child);
+        if (status != 0 || is_container(child)) return status;
+    }
+    --stack->count;
+    return write_separator(writer, writer->close_object);
 }
 
 int write_tree(JsonWriter *writer, WriteStack *stack, const JsonValue *root) {
-    int status = begin_value(writer, stack, root);
+    if (!is_container(root)) return write_scalar(writer, root);
+    int status = begin_container(writer, stack, root);
     while (status == 0 && stack->count > 0) {
-        WriteFrame *top = &stack->frames[stack->count - 1];
-        if (top->next == child_count(top->container)) {
-            status = write_separator(writer, closing_of(writer, top->container));
-            --stack->count;
-            continue;
-        }
-        const JsonValue *child = nullptr;
-        status = open_next_child(writer, top, &child);
-        if (status == 0) status = begin_value(writer, stack, child);
+        if (stack->frames[stack->count - 1].container->type == JSON_ARRAY)
+            status = write_array_children(writer, stack);
+        else
+            status = write_object_children(writer, stack);
     }
     return status;
 }
