@@ -154,7 +154,7 @@ int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item);
 // JSON_ENOMEM with the object unchanged and key and value still owned by the caller.
 int json_object_add(JsonObject *object, JsonValue *key, JsonValue *value);
 
-// Sorts the members by key (qsort, not stable) when JSON_NEEDS_SORT is set, clears the flag,
+// Sorts the members by key (strcmp order, not stable) when JSON_NEEDS_SORT is set, clears the flag,
 // and returns object.
 JsonObject *json_object_sort(JsonObject *object);
 

@@ -40,28 +40,31 @@ struct StringScan {
     int status;       // JSON_STRING, JSON_NOMATCH or JSON_ESYNTAX
     const char *stop; // behind the closing quote, at the NUL, or at the offending byte
     uint64_t decoded; // bytes the decoded string takes
+    bool escaped;     // whether an escape stands in it; if not, it is copied as it is
 };
 
 // First pass: finds where the string ends and how many bytes it decodes to.
 StringScan scan_string(const char *content, bool opened_with_quote) {
     const char *p = content;
     uint64_t decoded = 0;
+    bool escaped = false;
     for (;;) {
         const char *plain = p;
         p = json_plain_run(p);
         decoded += uint64_t(p - plain);
         char c = *p;
-        if (c == '\0') return {JSON_NOMATCH, p, decoded};
+        if (c == '\0') return {JSON_NOMATCH, p, decoded, escaped};
         if (c == '"') {
-            if (opened_with_quote) return {JSON_STRING, p + 1, decoded};
-            return {JSON_ESYNTAX, p, decoded};
+            if (opened_with_quote) return {JSON_STRING, p + 1, decoded, escaped};
+            return {JSON_ESYNTAX, p, decoded, escaped};
         }
-        if (c != '\\') return {JSON_ESYNTAX, p, decoded}; // a control byte
+        if (c != '\\') return {JSON_ESYNTAX, p, decoded, escaped}; // a control byte
+        escaped = true;
         if (p[1] == 'u') {
             const char *after = nullptr;
             uint32_t code_point = 0;
             int escape = json_parse_unicode_escape(p, &after, &code_point);
-            if (escape == JSON_ESYNTAX) return {JSON_ESYNTAX, p, decoded};
+            if (escape == JSON_ESYNTAX) return {JSON_ESYNTAX, p, decoded, escaped};
             if (escape == JSON_NOMATCH) {
                 decoded += 1;
                 p += 2;
@@ -71,7 +74,7 @@ StringScan scan_string(const char *content, bool opened_with_quote) {
             }
             continue;
         }
-        if (char_is(p[1], CHAR_CNTRL)) return {JSON_ESYNTAX, p + 1, decoded};
+        if (char_is(p[1], CHAR_CNTRL)) return {JSON_ESYNTAX, p + 1, decoded, escaped};
         decoded += 1;
         p += 2;
     }
@@ -144,7 +147,10 @@ int json_parse_string(const char *position, int quoted, const char **end, JsonVa
     if (scan.decoded > JSON_TEXT_MAX) return JSON_ENOMEM;
     JsonValue *node = json_new_text_node(JSON_STRING, uint32_t(scan.decoded));
     if (!node) return JSON_ENOMEM;
-    decode_string(content, scan.stop, json_text_payload(node)->text);
+    if (scan.escaped)
+        decode_string(content, scan.stop, json_text_payload(node)->text);
+    else
+        memcpy(json_text_payload(node)->text, content, size_t(scan.decoded));
     *value = node;
     return JSON_STRING;
 }

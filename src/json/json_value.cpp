@@ -1,6 +1,7 @@
 // Access to documents, the building steps, and freeing.
 #include "json_node.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,10 +28,14 @@ const char *key_text(const JsonMember *member) {
     return json_text_payload(member->key)->text;
 }
 
-int compare_members(const void *left, const void *right) {
-    const JsonMember *a = *static_cast<JsonMember *const *>(left);
-    const JsonMember *b = *static_cast<JsonMember *const *>(right);
-    return strcmp(key_text(a), key_text(b));
+// strcmp order; most keys differ in their first byte, which is compared inline.
+inline int compare_keys(const char *a, const char *b) {
+    if (*a != *b) return int(static_cast<unsigned char>(*a)) - int(static_cast<unsigned char>(*b));
+    return strcmp(a, b);
+}
+
+bool key_before(const JsonMember *a, const JsonMember *b) {
+    return compare_keys(key_text(a), key_text(b)) < 0;
 }
 
 int compare_key_with_member(const void *key, const void *slot) {
@@ -46,14 +51,13 @@ struct KeyedMember {
 
 const uint32_t KEYED_SORT_LIMIT = 128;
 
-int compare_keyed_members(const void *left, const void *right) {
-    return strcmp(static_cast<const KeyedMember *>(left)->key,
-                  static_cast<const KeyedMember *>(right)->key);
-}
-
 bool members_in_order(const JsonObject *object) {
-    for (uint32_t i = 1; i < object->count; ++i)
-        if (compare_members(&object->members[i - 1], &object->members[i]) > 0) return false;
+    const char *previous = key_text(object->members[0]);
+    for (uint32_t i = 1; i < object->count; ++i) {
+        const char *key = key_text(object->members[i]);
+        if (compare_keys(previous, key) > 0) return false;
+        previous = key;
+    }
     return true;
 }
 
@@ -294,9 +298,9 @@ JsonObject *json_object_sort(JsonObject *object) {
     if (!(object->flags & JSON_NEEDS_SORT)) return object;
     object->flags &= ~JSON_NEEDS_SORT;
     // Objects are most often written in key order already; a linear check then saves the sort.
-    if (members_in_order(object)) return object;
+    if (object->count < 2 || members_in_order(object)) return object;
     if (object->count > KEYED_SORT_LIMIT) {
-        qsort(object->members, object->count, sizeof(JsonMember *), compare_members);
+        std::sort(object->members, object->members + object->count, key_before);
         return object;
     }
     // Each comparison would reach a key text through its member and its key node; sorting
@@ -304,7 +308,9 @@ JsonObject *json_object_sort(JsonObject *object) {
     KeyedMember pairs[KEYED_SORT_LIMIT];
     for (uint32_t i = 0; i < object->count; ++i)
         pairs[i] = {key_text(object->members[i]), object->members[i]};
-    qsort(pairs, object->count, sizeof(KeyedMember), compare_keyed_members);
+    std::sort(pairs, pairs + object->count, [](const KeyedMember &a, const KeyedMember &b) {
+        return compare_keys(a.key, b.key) < 0;
+    });
     for (uint32_t i = 0; i < object->count; ++i)
         object->members[i] = pairs[i].member;
     return object;
