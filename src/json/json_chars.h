@@ -142,3 +142,23 @@ JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
         p += 8;
     return p + json_words::first(mask);
 }
+
+// Copies up to 32 bytes with fixed-size moves (two that may overlap), reading and writing only
+// the count bytes; longer pieces go to memcpy.
+inline void json_copy_piece(char *to, const char *from, uint32_t count) {
+    if (count > 16 && count <= 32) {
+        memcpy(to, from, 16);
+        memcpy(to + count - 16, from + count - 16, 16);
+    } else if (count >= 8 && count <= 16) {
+        memcpy(to, from, 8);
+        memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+        memcpy(to, from, 4);
+        memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count < 4) {
+        for (uint32_t i = 0; i < count; ++i)
+            to[i] = from[i];
+    } else {
+        memcpy(to, from, count);
+    }
+}

@@ -150,7 +150,7 @@ int json_parse_string(const char *position, int quoted, const char **end, JsonVa
     if (scan.escaped)
         decode_string(content, scan.stop, json_text_payload(node)->text);
     else
-        memcpy(json_text_payload(node)->text, content, size_t(scan.decoded));
+        json_copy_piece(json_text_payload(node)->text, content, uint32_t(scan.decoded));
     *value = node;
     return JSON_STRING;
 }
