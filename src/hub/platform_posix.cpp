@@ -184,14 +184,11 @@ int platform_run_command(const char *wrapped_command) {
     return wait_for(child);
 }
 
-bool platform_safe_in_quotes(const char *text, unsigned long length) {
-    for (unsigned long i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '$' || c == '`') return false;
-        // Inside double quotes the shell keeps a backslash unless a backslash, $, `, a double
-        // quote or a line break follows; all but the first are refused anyway, and the closing
-        // quote follows the last byte.
-        if (c == '\\' && (i + 1 == length || text[i + 1] == '\\')) return false;
-    }
-    return true;
+bool platform_carries_in_quotes(unsigned char byte) {
+    return byte != '\0' && byte != '\r' && byte != '\n' && byte != '"' && byte != '$' &&
+           byte != '`';
+}
+
+bool platform_doubles_backslashes(unsigned long run, bool before_closing_quote) {
+    return run > 1 || before_closing_quote;
 }
