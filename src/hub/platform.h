@@ -34,11 +34,13 @@ int platform_unlink(const char *name);
 void platform_copy_mode(const char *destination, const char *source);
 
 // Runs a command line held in one extra pair of double quotes, as the Windows command
-// interpreter takes it, and waits for it. Returns its exit status, or -1 with errno set when
-// the interpreter cannot be started or cannot take a line that long (E2BIG; cmd.exe takes 8191
-// characters). POSIX runs the text inside the quotes with /bin/sh -c; a command killed by a
-// signal gives 128 + the signal number.
-int platform_run_command(const char *wrapped_command);
+// interpreter takes it, and waits for it. Whenever the interpreter is called, stores its exit
+// status in *exit_status (-1 with errno set when it cannot be started) and returns 0. Returns an
+// error number without calling it, *exit_status untouched, when the line is refused beforehand:
+// E2BIG for a line longer than cmd.exe takes (8191 characters), ENOMEM, EINVAL. POSIX runs the
+// text inside the quotes with /bin/sh -c; a command killed by a signal gives 128 + the signal
+// number.
+int platform_run_command(const char *wrapped_command, int *exit_status);
 
 // Whether byte can stand inside a double-quoted argument of a command line and reach the
 // program as it is. Refused are the bytes the command interpreter still acts on inside double

@@ -155,18 +155,12 @@ void platform_copy_mode(const char *destination, const char *source) {
     if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
 }
 
-int platform_run_command(const char *wrapped_command) {
+int platform_run_command(const char *wrapped_command, int *exit_status) {
     size_t length = strlen(wrapped_command);
-    if (length < 2) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (length < 2) return EINVAL;
     // Room for "./", the text inside the wrapping quotes and a NUL.
     char *command = static_cast<char *>(mem_calloc(1, length + 1));
-    if (!command) {
-        errno = ENOMEM;
-        return -1;
-    }
+    if (!command) return ENOMEM;
     memcpy(command + 2, wrapped_command + 1, length - 2);
     char *to_run = command + 2;
     if (runs_from_current_directory(to_run)) {
@@ -179,9 +173,11 @@ int platform_run_command(const char *wrapped_command) {
     mem_free(command);
     if (error != 0) {
         errno = error;
-        return -1;
+        *exit_status = -1;
+    } else {
+        *exit_status = wait_for(child);
     }
-    return wait_for(child);
+    return 0;
 }
 
 bool platform_carries_in_quotes(unsigned char byte) {

@@ -48,12 +48,10 @@ int platform_unlink(const char *name) {
 
 void platform_copy_mode(const char *, const char *) {}
 
-int platform_run_command(const char *wrapped_command) {
-    if (strlen(wrapped_command) > INTERPRETER_LINE_LIMIT) {
-        errno = E2BIG;
-        return -1;
-    }
-    return system(wrapped_command);
+int platform_run_command(const char *wrapped_command, int *exit_status) {
+    if (strlen(wrapped_command) > INTERPRETER_LINE_LIMIT) return E2BIG;
+    *exit_status = system(wrapped_command);
+    return 0;
 }
 
 bool platform_carries_in_quotes(unsigned char byte) {

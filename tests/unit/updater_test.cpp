@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -337,6 +338,23 @@ TEST(RunCommand, ACommandKilledByASignalIsAnError) {
     EXPECT_EQ(run_command("kill -9 $$", &exit_status), 0);
     EXPECT_EQ(exit_status, 128 + 9);
     EXPECT_TRUE(log.contains("Executed: [kill -9 $$] ... ERROR(137)"));
+}
+
+// Windows refuses a line longer than cmd.exe takes; the POSIX layer refuses when it cannot copy
+// the line for the shell.
+TEST(RunCommand, ALineThePlatformRefusesIsAFailureThatLeavesTheStatusUntouched) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string command = "echo x>ran.txt";
+    if (on_windows()) command += " & rem " + std::string(9000, 'r');
+    int exit_status = -99;
+    {
+        FailingAllocation failure(on_windows() ? 0 : 2);
+        EXPECT_EQ(run_command(command.c_str(), &exit_status), on_windows() ? E2BIG : ENOMEM);
+    }
+    EXPECT_EQ(exit_status, -99);
+    EXPECT_FALSE(directory.exists("ran.txt"));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Executed: [" + command + "] ... FAIL(-1)"});
 }
 
 TEST(RunCommand, WithoutMemoryNothingRunsAndTheStatusStays) {
