@@ -119,6 +119,30 @@ TEST(Entry, TheLastConfigurationPathWins) {
     EXPECT_TRUE(run.has("Read: [b.json] ... OK(0)")) << testing::PrintToString(run.texts());
     EXPECT_FALSE(run.has("Read: [a.json] ... FAIL(2)"));
     EXPECT_EQ(run.exit_code, 22);
+
+    // A last -config without a value changes nothing.
+    HubRun trailing = sandbox.run({"--status", "-config", "b.json", "-loglevel", "6", "-config"});
+    EXPECT_TRUE(trailing.has("Read: [b.json] ... OK(0)"))
+        << testing::PrintToString(trailing.texts());
+    EXPECT_EQ(trailing.exit_code, 22);
+}
+
+TEST(Entry, TheCopyReceivesStartInFrontOfTheArguments) {
+    if (HubSandbox::windows())
+        GTEST_SKIP() << "under Wine the copy does not share standard error; its command line is "
+                        "the logged one";
+    HubSandbox sandbox;
+    // With --start in front the copy finds -config without a value and exits with 2; behind,
+    // -config would take --start as its path and the copy would relaunch once more.
+    HubRun run = sandbox.run({"-loglevel", "7", "-config"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7 -config")));
+    EXPECT_EQ(run.count("Exit code: 2"), 1) << run.output;
+    EXPECT_EQ(run.count("Exit code: 0"), 1);
+    int command_lines = 0;
+    for (const std::string &text : run.texts())
+        command_lines += text.rfind("Command Line: ", 0) == 0;
+    EXPECT_EQ(command_lines, 1);
 }
 
 struct LogLevelCase {

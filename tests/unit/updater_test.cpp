@@ -357,6 +357,16 @@ TEST(RunCommand, ALineThePlatformRefusesIsAFailureThatLeavesTheStatusUntouched) 
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Executed: [" + command + "] ... FAIL(-1)"});
 }
 
+TEST(RunCommand, AFileInTheCurrentDirectoryThatCannotRunDoesNotShadowACommand) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("echo", "not a program");
+    int exit_status = -99;
+    EXPECT_EQ(run_command("echo x>ran.txt", &exit_status), 0);
+    EXPECT_EQ(exit_status, 0);
+    EXPECT_TRUE(directory.exists("ran.txt"));
+}
+
 TEST(RunCommand, WithoutMemoryNothingRunsAndTheStatusStays) {
     TemporaryDirectory directory;
     LogCapture log;
