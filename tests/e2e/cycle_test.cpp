@@ -170,6 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
                                       "{\"updater\": {\"application\": \"example-updater.exe\", "
                                       "\"parameters\": [\"-a\", {}]}, \"sources\": [{}]}",
                                       22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"source_argument_that_is_an_array",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [{\"application\": \"example-query.exe - "
+                                      "r.json\", \"response\": \"r.json\", "
+                                      "\"updater_params\": [\"-a\", [\"-b\"]]}]}",
+                                      22, "Get ravcpy: ravcpy.exe "},
                     ConfigurationCase{"source_that_is_not_an_object",
                                       "{\"updater\": {\"application\": \"example-updater.exe\"}, "
                                       "\"sources\": [\"example-query.exe\"]}",
@@ -292,6 +298,40 @@ TEST(Cycle, AnUpdaterInAnotherDirectoryGetsItsWorkingCopyThere) {
     std::string working_copy = HubSandbox::windows() ? "tools\\ravcpy.exe" : "tools/ravcpy.exe";
     EXPECT_TRUE(run.has("Get ravcpy: " + working_copy + " --record updates.txt "));
     EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
+}
+
+TEST(Cycle, AnUpdaterThatCannotBeReadEndsTheCycle) {
+    HubSandbox sandbox;
+    sandbox.make_directory("updater");
+    std::string configuration = example_configuration({query_source("office")});
+    configuration.replace(configuration.find("example-updater.exe"), 19, "updater");
+    sandbox.write("hub.json", configuration);
+    HubRun run = run_cycle(sandbox);
+    // Linux opens a directory and fails to read it (-1); Windows cannot open it (-2).
+    int expected = HubSandbox::windows() ? -2 : -1;
+    EXPECT_EQ(run.exit_code, expected & 0xFF);
+    EXPECT_TRUE(run.has("Copy file: src=updater  -> dest=ravcpy.exe  [Error]"))
+        << testing::PrintToString(run.texts());
+    EXPECT_TRUE(run.has("Exit code: " + std::to_string(expected)));
+    EXPECT_FALSE(run.has("Read: [office-response.json] ... OK(0)"));
+}
+
+TEST(Cycle, AQueryCommandThatCannotStartSkipsItsSource) {
+    HubSandbox sandbox;
+    // Longer than cmd.exe takes (Windows) and than one argument may be (Linux).
+    std::string long_query = "{\"application\": \"example-query.exe long-answer.json " +
+                             std::string(200000, 'x') + "\", \"response\": \"long-response.json\"}";
+    sandbox.write("hub.json", example_configuration({long_query, query_source("office")}));
+    sandbox.write("long-answer.json", one_module_response("long", 1, 1, "C:\\\\Long"));
+    sandbox.write("long-response.json", one_module_response("stale", 1, 1, "C:\\\\Stale"));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.mentions("x] ... FAIL(-1)"));
+    EXPECT_FALSE(run.has("Read: [long-response.json] ... FAIL(2)"));
+    EXPECT_FALSE(sandbox.exists("long-response.json"));
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
 }
 
 // Texts that a shell or cmd would act on inside the quoted version argument, and the backslash

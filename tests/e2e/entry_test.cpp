@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -195,6 +199,21 @@ TEST(Entry, RelaunchFailsWhenTheCopyCannotBeWritten) {
     EXPECT_TRUE(run.has(copy_line(sandbox, "Error")));
     EXPECT_FALSE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7")));
     EXPECT_TRUE(run.has("Exit code: -2"));
+}
+
+TEST(Entry, RelaunchEndsWithTheErrorOfACopyThatCannotBeStarted) {
+    if (HubSandbox::windows())
+        GTEST_SKIP() << "a file held open for writing stops only a POSIX start";
+    HubSandbox sandbox;
+    // The copy is written, but a program still open for writing cannot be started (ETXTBSY).
+    int held = open((sandbox.path() + "/quorcpy.exe").c_str(), O_WRONLY | O_CREAT, 0755);
+    ASSERT_GE(held, 0);
+    HubRun run = sandbox.run({"-loglevel", "7"});
+    close(held);
+    EXPECT_EQ(run.exit_code, ETXTBSY);
+    EXPECT_TRUE(run.has(copy_line(sandbox, "OK")));
+    EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7")));
+    EXPECT_EQ(run.texts().back(), "Exit code: " + std::to_string(ETXTBSY));
 }
 
 TEST(Entry, RelaunchCommandLineMustFitFourThousandNinetySixCharacters) {
