@@ -202,8 +202,9 @@ TEST(Entry, RelaunchFailsWhenTheCopyCannotBeWritten) {
 }
 
 TEST(Entry, RelaunchEndsWithTheErrorOfACopyThatCannotBeStarted) {
-    if (HubSandbox::windows())
-        GTEST_SKIP() << "a file held open for writing stops only a POSIX start";
+    if (HubSandbox::windows() || HubSandbox::wrapped())
+        GTEST_SKIP() << "a file held open for writing stops only a POSIX start, and a memory "
+                        "checker cannot report a start that fails";
     HubSandbox sandbox;
     // The copy is written, but a program still open for writing cannot be started (ETXTBSY).
     int held = open((sandbox.path() + "/quorcpy.exe").c_str(), O_WRONLY | O_CREAT, 0755);
