@@ -43,9 +43,10 @@ int run_command(const char *command, int *exit_status) {
         return TEXT_BUFFER_ENOMEM;
     }
     errno = 0;
-    int status = platform_run_command(wrapped.data);
-    int result = status == -1 ? errno : 0;
-    *exit_status = status;
+    int status = -1;
+    int refusal = platform_run_command(wrapped.data, &status);
+    int result = refusal != 0 ? refusal : status == -1 ? errno : 0;
+    if (refusal == 0) *exit_status = status;
     log_message(7, "Executed: [%s] ... %s(%d)", command, exit_word(status), status);
     mem_free(wrapped.data);
     return result;

@@ -5,5 +5,7 @@
 // for it, stores its exit status in *exit_status and logs it with a word at level 7:
 // 0 "OK", 1 "NO UPDATE", 2 "HAVE UPDATE", -1 "FAIL" (the interpreter could not be started),
 // anything else "ERROR". Returns 0 whenever the command ran, errno for -1, and 12 when the
-// wrapped command cannot be composed (nothing run, *exit_status untouched).
+// wrapped command cannot be composed (nothing run, *exit_status untouched). When the platform
+// refuses the line before calling the interpreter (a line longer than cmd.exe takes: E2BIG),
+// it is logged as FAIL(-1), its error number is returned and *exit_status is left untouched.
 int run_command(const char *command, int *exit_status);

@@ -34,14 +34,24 @@ int platform_unlink(const char *name);
 void platform_copy_mode(const char *destination, const char *source);
 
 // Runs a command line held in one extra pair of double quotes, as the Windows command
-// interpreter takes it, and waits for it. Returns its exit status, or -1 with errno set when
-// the interpreter cannot be started or cannot take a line that long (E2BIG; cmd.exe takes 8191
-// characters). POSIX runs the text inside the quotes with /bin/sh -c; a command killed by a
-// signal gives 128 + the signal number.
-int platform_run_command(const char *wrapped_command);
+// interpreter takes it, and waits for it. Whenever the interpreter is called, stores its exit
+// status in *exit_status (-1 with errno set when it cannot be started) and returns 0. Returns an
+// error number without calling it, *exit_status untouched, when the line is refused beforehand:
+// E2BIG for a line longer than cmd.exe takes (8191 characters), ENOMEM, EINVAL. POSIX runs the
+// text inside the quotes with /bin/sh -c; a command killed by a signal gives 128 + the signal
+// number.
+int platform_run_command(const char *wrapped_command, int *exit_status);
 
-// Whether text may stand inside a double-quoted argument of a command line and reach the
-// program unchanged, as one argument: no double quote, no control byte, nothing that the
-// command interpreter still interprets inside double quotes (Windows: %; POSIX shell: $, `, and
-// a backslash before another backslash), and no backslash just before the closing quote.
-bool platform_safe_in_quotes(const char *text, unsigned long length);
+// Whether byte can stand inside a double-quoted argument of a command line and reach the
+// program as it is. Refused are the bytes the command interpreter still acts on inside double
+// quotes and cannot be escaped from there (Windows: " and %; POSIX shell: ", $ and `), CR and
+// LF, which end or split the line, and the zero byte, which ends it. Everything else, TAB and
+// the other control bytes included, is taken literally.
+bool platform_carries_in_quotes(unsigned char byte);
+
+// Whether a run of backslashes inside a double-quoted argument has to be written twice to reach
+// the program unchanged. Windows (the C runtime's argument rules): only a run just before the
+// closing quote, which would otherwise escape it. POSIX shell, which halves backslash pairs
+// inside double quotes: that run and every run of two or more; a single backslash before any
+// byte the shell does not act on stays as it is.
+bool platform_doubles_backslashes(unsigned long run, bool before_closing_quote);

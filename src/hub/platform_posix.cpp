@@ -155,18 +155,12 @@ void platform_copy_mode(const char *destination, const char *source) {
     if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
 }
 
-int platform_run_command(const char *wrapped_command) {
+int platform_run_command(const char *wrapped_command, int *exit_status) {
     size_t length = strlen(wrapped_command);
-    if (length < 2) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (length < 2) return EINVAL;
     // Room for "./", the text inside the wrapping quotes and a NUL.
     char *command = static_cast<char *>(mem_calloc(1, length + 1));
-    if (!command) {
-        errno = ENOMEM;
-        return -1;
-    }
+    if (!command) return ENOMEM;
     memcpy(command + 2, wrapped_command + 1, length - 2);
     char *to_run = command + 2;
     if (runs_from_current_directory(to_run)) {
@@ -179,19 +173,18 @@ int platform_run_command(const char *wrapped_command) {
     mem_free(command);
     if (error != 0) {
         errno = error;
-        return -1;
+        *exit_status = -1;
+    } else {
+        *exit_status = wait_for(child);
     }
-    return wait_for(child);
+    return 0;
 }
 
-bool platform_safe_in_quotes(const char *text, unsigned long length) {
-    for (unsigned long i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '$' || c == '`') return false;
-        // Inside double quotes the shell keeps a backslash unless a backslash, $, `, a double
-        // quote or a line break follows; all but the first are refused anyway, and the closing
-        // quote follows the last byte.
-        if (c == '\\' && (i + 1 == length || text[i + 1] == '\\')) return false;
-    }
-    return true;
+bool platform_carries_in_quotes(unsigned char byte) {
+    return byte != '\0' && byte != '\r' && byte != '\n' && byte != '"' && byte != '$' &&
+           byte != '`';
+}
+
+bool platform_doubles_backslashes(unsigned long run, bool before_closing_quote) {
+    return run > 1 || before_closing_quote;
 }

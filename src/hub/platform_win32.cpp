@@ -48,19 +48,16 @@ int platform_unlink(const char *name) {
 
 void platform_copy_mode(const char *, const char *) {}
 
-int platform_run_command(const char *wrapped_command) {
-    if (strlen(wrapped_command) > INTERPRETER_LINE_LIMIT) {
-        errno = E2BIG;
-        return -1;
-    }
-    return system(wrapped_command);
+int platform_run_command(const char *wrapped_command, int *exit_status) {
+    if (strlen(wrapped_command) > INTERPRETER_LINE_LIMIT) return E2BIG;
+    *exit_status = system(wrapped_command);
+    return 0;
 }
 
-bool platform_safe_in_quotes(const char *text, unsigned long length) {
-    for (unsigned long i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '%') return false;
-    }
-    // A backslash before the closing quote would escape it for the program's argument parser.
-    return length == 0 || text[length - 1] != '\\';
+bool platform_carries_in_quotes(unsigned char byte) {
+    return byte != '\0' && byte != '\r' && byte != '\n' && byte != '"' && byte != '%';
+}
+
+bool platform_doubles_backslashes(unsigned long, bool before_closing_quote) {
+    return before_closing_quote;
 }

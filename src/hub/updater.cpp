@@ -33,21 +33,62 @@ int append_module_entry(TextBuffer *line, const JsonValue *module) {
     return status;
 }
 
-// "-ver:kavor@entry@entry..." with its closing quote and a counted zero byte.
-int append_version_argument(TextBuffer *line, const JsonValue *response) {
-    int status = text_buffer_append(line, VERSION_ARGUMENT_START, 6);
-    if (status == 0) status = append_member_text(line, response, "kavor", JSON_STRING, "@");
+// kavor@entry@entry... as the response says it, before any escaping.
+int append_version_text(TextBuffer *text, const JsonValue *response) {
+    int status = append_member_text(text, response, "kavor", JSON_STRING, "@");
     JsonValue *modules = nullptr;
     if (status == 0) status = json_object_get(&modules, response, "modules", JSON_ARRAY);
     JsonCursor cursor = nullptr;
     JsonValue *module = status == 0 ? json_first(modules, nullptr, &cursor) : nullptr;
     while (module && status == 0) {
         JsonValue *following = json_next(modules, nullptr, &cursor);
-        status = append_module_entry(line, module);
-        if (status == 0 && following) status = text_buffer_append(line, "@", 1);
+        status = append_module_entry(text, module);
+        if (status == 0 && following) status = text_buffer_append(text, "@", 1);
         module = following;
     }
+    return status;
+}
+
+uint32_t backslash_run(const char *text, uint32_t length, uint32_t start) {
+    uint32_t end = start;
+    while (end < length && text[end] == '\\')
+        ++end;
+    return end - start;
+}
+
+// Appends text as it must stand inside a double-quoted argument that ends right after it, so
+// that the updater receives it unchanged; 22 for a byte that cannot be carried there.
+int append_in_quotes(TextBuffer *line, const char *text, uint32_t length) {
+    uint32_t i = 0;
+    while (i < length) {
+        uint32_t run = backslash_run(text, length, i);
+        if (run > 0) {
+            int copies = platform_doubles_backslashes(run, i + run == length) ? 2 : 1;
+            for (int copy = 0; copy < copies; ++copy)
+                if (text_buffer_append(line, text + i, run) != 0) return ERROR_NO_MEMORY;
+            i += run;
+            continue;
+        }
+        uint32_t start = i;
+        while (i < length && text[i] != '\\') {
+            if (!platform_carries_in_quotes(static_cast<unsigned char>(text[i])))
+                return ERROR_INVALID;
+            ++i;
+        }
+        if (text_buffer_append(line, text + start, i - start) != 0) return ERROR_NO_MEMORY;
+    }
+    return 0;
+}
+
+// "-ver:kavor@entry@entry..." with its closing quote and a counted zero byte.
+int append_version_argument(TextBuffer *line, const JsonValue *response) {
+    TextBuffer text;
+    text_buffer_init(&text);
+    int status = append_version_text(&text, response);
+    if (status == 0) status = text_buffer_append(line, VERSION_ARGUMENT_START, 6);
+    if (status == 0) status = append_in_quotes(line, text.data, text.length);
     if (status == 0) status = text_buffer_append(line, "\"", 2);
+    mem_free(text.data);
     return status;
 }
 
@@ -101,11 +142,7 @@ int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
     int status = text_buffer_append(line, prefix->data, prefix->length);
     if (status == 0 && source_arguments->length != 0)
         status = text_buffer_append(line, source_arguments->data, source_arguments->length);
-    uint32_t version_start = line->length + 6;
     if (status == 0) status = append_version_argument(line, response);
-    if (status == 0 &&
-        !platform_safe_in_quotes(line->data + version_start, line->length - 2 - version_start))
-        status = ERROR_INVALID;
     return status;
 }
 

@@ -22,16 +22,17 @@ int append_member_text(TextBuffer *out, const JsonValue *object, const char *key
 
 // Appends the updater command line to line: prefix, source arguments, then the version
 // argument in double quotes, and a terminating zero byte counted in line->length. The texts
-// copied from the response must reach the updater as they are, inside those quotes: a response
-// holding a text the command interpreter would still interpret there is refused. Returns 0,
-// 22 (a member missing, mistyped or empty, or such a text) or 12 (out of memory).
+// copied from the response reach the updater byte for byte: backslash runs that the
+// interpreter or the updater's argument rules would halve are written twice, and a response
+// holding a byte that cannot be carried inside the quotes is refused. Returns 0, 22 (a member
+// missing, mistyped or empty, or such a byte) or 12 (out of memory).
 int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
                                  const JsonValue *response, const TextBuffer *source_arguments);
 
 // Runs the updater: prefix, source arguments, then the version argument made from the response.
 // Returns 0 once it ran, whatever its outcome; 22 when the response lacks a usable member or
-// holds a text that the command interpreter would interpret inside the quoted version
-// argument; 12 without memory. Nothing runs on a failure; neither buffer changes.
+// holds a byte that cannot be carried inside the quoted version argument; 12 without memory.
+// Nothing runs on a failure; neither buffer changes.
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
                 const TextBuffer *source_arguments);
 

@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 int log_threshold = 3;
@@ -27,8 +28,21 @@ void log_message(int level, const char *format, ...) {
 
 int log_default_sink(void *stream, int level, const char *format, va_list arguments) {
     FILE *out = static_cast<FILE *>(stream);
-    char prefix[LOG_PREFIX_SIZE];
-    fputs(log_format_prefix(prefix, level), out);
+    char line[LOG_LINE_BUFFER_SIZE];
+    size_t prefix_length = strlen(log_format_prefix(line, level));
+    va_list text_arguments;
+    va_copy(text_arguments, arguments);
+    int text_length =
+        vsnprintf(line + prefix_length, sizeof line - prefix_length, format, text_arguments);
+    va_end(text_arguments);
+    size_t length = prefix_length + size_t(text_length < 0 ? 0 : text_length);
+    if (length < sizeof line) {
+        line[length] = '\n';
+        fwrite(line, 1, length + 1, out);
+        return 0;
+    }
+    // Too long for the buffer: the same bytes, in more than one call.
+    fwrite(line, 1, prefix_length, out);
     vfprintf(out, format, arguments);
     fputc('\n', out);
     return 0;

@@ -26,8 +26,14 @@ void log_message(int level, const char *format, ...)
 #endif
     ;
 
-// The default sink: context is the FILE * to write to.
+// The default sink: context is the FILE * to write to. A line of up to LOG_LINE_BUFFER_SIZE
+// bytes, line end included, is composed first and handed to the stream in one call, so that the
+// lines of two processes sharing the stream (the hub and its relaunched copy) do not interleave;
+// a longer line takes more calls and loses no byte.
 int log_default_sink(void *stream, int level, const char *format, va_list arguments);
+
+// On a pipe, a write of up to 4096 bytes (PIPE_BUF on Linux) is never split by another writer.
+enum : int { LOG_LINE_BUFFER_SIZE = 4096 };
 
 // Room for the prefix of any int level (and of any date the clock can give).
 enum : int { LOG_PREFIX_SIZE = 48 };

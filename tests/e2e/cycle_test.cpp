@@ -170,6 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
                                       "{\"updater\": {\"application\": \"example-updater.exe\", "
                                       "\"parameters\": [\"-a\", {}]}, \"sources\": [{}]}",
                                       22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"source_argument_that_is_an_array",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [{\"application\": \"example-query.exe - "
+                                      "r.json\", \"response\": \"r.json\", "
+                                      "\"updater_params\": [\"-a\", [\"-b\"]]}]}",
+                                      22, "Get ravcpy: ravcpy.exe "},
                     ConfigurationCase{"source_that_is_not_an_object",
                                       "{\"updater\": {\"application\": \"example-updater.exe\"}, "
                                       "\"sources\": [\"example-query.exe\"]}",
@@ -294,36 +300,107 @@ TEST(Cycle, AnUpdaterInAnotherDirectoryGetsItsWorkingCopyThere) {
     EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
 }
 
-// Texts that a shell or cmd would act on inside the quoted version argument. Each must either
-// reach the updater unchanged as one argument or stop the updater run; nothing may execute.
-class CycleHostileResponse : public testing::TestWithParam<const char *> {};
+TEST(Cycle, AnUpdaterThatCannotBeReadEndsTheCycle) {
+    HubSandbox sandbox;
+    sandbox.make_directory("updater");
+    std::string configuration = example_configuration({query_source("office")});
+    configuration.replace(configuration.find("example-updater.exe"), 19, "updater");
+    sandbox.write("hub.json", configuration);
+    HubRun run = run_cycle(sandbox);
+    // Linux opens a directory and fails to read it (-1); Windows cannot open it (-2).
+    int expected = HubSandbox::windows() ? -2 : -1;
+    EXPECT_EQ(run.exit_code, expected & 0xFF);
+    EXPECT_TRUE(run.has("Copy file: src=updater  -> dest=ravcpy.exe  [Error]"))
+        << testing::PrintToString(run.texts());
+    EXPECT_TRUE(run.has("Exit code: " + std::to_string(expected)));
+    EXPECT_FALSE(run.has("Read: [office-response.json] ... OK(0)"));
+}
 
-TEST_P(CycleHostileResponse, NeverRunsAnInjectedCommand) {
+TEST(Cycle, AQueryCommandThatCannotStartSkipsItsSource) {
+    if (HubSandbox::wrapped())
+        GTEST_SKIP() << "a memory checker cannot report an interpreter that fails to start";
+    HubSandbox sandbox;
+    // Longer than cmd.exe takes (Windows) and than one argument may be (Linux).
+    std::string long_query = "{\"application\": \"example-query.exe long-answer.json " +
+                             std::string(200000, 'x') + "\", \"response\": \"long-response.json\"}";
+    sandbox.write("hub.json", example_configuration({long_query, query_source("office")}));
+    sandbox.write("long-answer.json", one_module_response("long", 1, 1, "C:\\\\Long"));
+    sandbox.write("long-response.json", one_module_response("stale", 1, 1, "C:\\\\Stale"));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.mentions("x] ... FAIL(-1)"));
+    EXPECT_FALSE(run.has("Read: [long-response.json] ... FAIL(2)"));
+    EXPECT_FALSE(sandbox.exists("long-response.json"));
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}));
+}
+
+// Texts that a shell or cmd would act on inside the quoted version argument, and the backslash
+// runs that they would halve. Each must reach the updater byte for byte as one argument, or stop
+// the updater run where the platform cannot carry it; nothing may ever execute.
+struct HostileCase {
+    const char *name;
+    const char *identifier; // as written in the response
+    const char *path;       // as written in the response
+    const char *on_windows; // what the updater receives after "-ver:"; null: refused
+    const char *elsewhere;
+    const char *registered; // the identifier the registration passes on, decoded once more
+};
+
+class CycleHostileResponse : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(CycleHostileResponse, CarriesTheTextWholeOrRefusesItAndNeverRunsAnInjectedCommand) {
+    const HostileCase &c = GetParam();
     HubSandbox sandbox;
     sandbox.write("hub.json", example_configuration({query_source("evil")}));
-    std::string path = GetParam();
     sandbox.write("evil-answer.json",
-                  "{\"kavor\": \"evil\", \"modules\": [{\"application\": 1, \"module\": 1, "
-                  "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"" +
-                      path + "\"}]}");
+                  std::string("{\"kavor\": \"") + c.identifier +
+                      "\", \"modules\": [{\"application\": 1, \"module\": 1, "
+                      "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"" +
+                      c.path + "\"}]}");
     HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_FALSE(sandbox.exists("injected")) << testing::PrintToString(run.texts());
-    Runs runs = recorded_runs(sandbox);
-    ASSERT_GE(runs.size(), 1u); // the registration
-    if (runs.size() == 1) {
-        EXPECT_TRUE(run.has("Execute updater: Error executing updater"));
-    } else {
-        ASSERT_EQ(runs.size(), 2u);
-        EXPECT_EQ(runs[1].size(), 3u);
-        EXPECT_EQ(runs[1].back().rfind("-ver:evil@1|1|1|0.0|", 0), 0u);
-    }
+    const char *expected = HubSandbox::windows() ? c.on_windows : c.elsewhere;
+    Runs runs = {with_record({registration_argument(sandbox, c.registered)})};
+    if (expected) runs.push_back(with_record({std::string("-ver:") + expected}));
+    EXPECT_EQ(recorded_runs(sandbox), runs);
+    EXPECT_EQ(run.has("Execute updater: Error executing updater"), !expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, CycleHostileResponse,
-                         testing::Values("x\\\" & echo x > injected & \\\"", "$(echo x > injected)",
-                                         "`echo x > injected`", "a\\nb", "%COMSPEC%",
-                                         "C:\\\\Dir\\\\",
-                                         "a\\\\\\\\\\\" & echo x > injected & rem"));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CycleHostileResponse,
+    testing::Values(
+        HostileCase{"quote_ending_the_argument", "evil", "x\\\" & echo x > injected & \\\"",
+                    nullptr, nullptr, "evil"},
+        HostileCase{"command_substitution", "evil", "$(echo x > injected)",
+                    "evil@1|1|1|0.0|$(echo x > injected)", nullptr, "evil"},
+        HostileCase{"backquotes", "evil", "`echo x > injected`",
+                    "evil@1|1|1|0.0|`echo x > injected`", nullptr, "evil"},
+        HostileCase{"variable", "evil", "%COMSPEC%", nullptr, "evil@1|1|1|0.0|%COMSPEC%", "evil"},
+        HostileCase{"line_feed", "evil", "a\\necho x > injected", nullptr, nullptr, "evil"},
+        HostileCase{"carriage_return", "evil", "a\\recho x > injected", nullptr, nullptr, "evil"},
+        HostileCase{"zero_byte", "evil", "a\\u0000b", nullptr, nullptr, "evil"},
+        HostileCase{"interpreter_signs", "evil", "C:\\\\X & echo x > injected | (y) ^ <z>",
+                    "evil@1|1|1|0.0|C:\\X & echo x > injected | (y) ^ <z>",
+                    "evil@1|1|1|0.0|C:\\X & echo x > injected | (y) ^ <z>", "evil"},
+        HostileCase{"tab_in_the_identifier", "a\\\\tb", "C:\\\\A", "a\\tb@1|1|1|0.0|C:\\A",
+                    "a\\tb@1|1|1|0.0|C:\\A", "a\tb"},
+        HostileCase{"tab_in_the_path", "evil", "C:\\\\A\\tB", "evil@1|1|1|0.0|C:\\A\tB",
+                    "evil@1|1|1|0.0|C:\\A\tB", "evil"},
+        HostileCase{"trailing_backslash", "evil", "C:\\\\Dir\\\\", "evil@1|1|1|0.0|C:\\Dir\\",
+                    "evil@1|1|1|0.0|C:\\Dir\\", "evil"},
+        HostileCase{"doubled_backslash_inside", "evil", "\\\\\\\\srv\\\\a\\\\\\\\b",
+                    "evil@1|1|1|0.0|\\\\srv\\a\\\\b", "evil@1|1|1|0.0|\\\\srv\\a\\\\b", "evil"},
+        HostileCase{"backslashes_only", "evil", "\\\\\\\\\\\\", "evil@1|1|1|0.0|\\\\\\",
+                    "evil@1|1|1|0.0|\\\\\\", "evil"},
+        HostileCase{"backslashes_before_a_quote", "evil", "a\\\\\\\\\\\" & echo x > injected & rem",
+                    nullptr, nullptr, "evil"},
+        HostileCase{"trailing_backslash_then_a_command", "evil & echo x > injected & rem ", "\\\\",
+                    "evil & echo x > injected & rem @1|1|1|0.0|\\",
+                    "evil & echo x > injected & rem @1|1|1|0.0|\\",
+                    "evil & echo x > injected & rem "}),
+    [](const testing::TestParamInfo<HostileCase> &info) { return info.param.name; });
 
 } // namespace

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -119,6 +123,30 @@ TEST(Entry, TheLastConfigurationPathWins) {
     EXPECT_TRUE(run.has("Read: [b.json] ... OK(0)")) << testing::PrintToString(run.texts());
     EXPECT_FALSE(run.has("Read: [a.json] ... FAIL(2)"));
     EXPECT_EQ(run.exit_code, 22);
+
+    // A last -config without a value changes nothing.
+    HubRun trailing = sandbox.run({"--status", "-config", "b.json", "-loglevel", "6", "-config"});
+    EXPECT_TRUE(trailing.has("Read: [b.json] ... OK(0)"))
+        << testing::PrintToString(trailing.texts());
+    EXPECT_EQ(trailing.exit_code, 22);
+}
+
+TEST(Entry, TheCopyReceivesStartInFrontOfTheArguments) {
+    if (HubSandbox::windows())
+        GTEST_SKIP() << "under Wine the copy does not share standard error; its command line is "
+                        "the logged one";
+    HubSandbox sandbox;
+    // With --start in front the copy finds -config without a value and exits with 2; behind,
+    // -config would take --start as its path and the copy would relaunch once more.
+    HubRun run = sandbox.run({"-loglevel", "7", "-config"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7 -config")));
+    EXPECT_EQ(run.count("Exit code: 2"), 1) << run.output;
+    EXPECT_EQ(run.count("Exit code: 0"), 1);
+    int command_lines = 0;
+    for (const std::string &text : run.texts())
+        command_lines += text.rfind("Command Line: ", 0) == 0;
+    EXPECT_EQ(command_lines, 1);
 }
 
 struct LogLevelCase {
@@ -171,6 +199,22 @@ TEST(Entry, RelaunchFailsWhenTheCopyCannotBeWritten) {
     EXPECT_TRUE(run.has(copy_line(sandbox, "Error")));
     EXPECT_FALSE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7")));
     EXPECT_TRUE(run.has("Exit code: -2"));
+}
+
+TEST(Entry, RelaunchEndsWithTheErrorOfACopyThatCannotBeStarted) {
+    if (HubSandbox::windows() || HubSandbox::wrapped())
+        GTEST_SKIP() << "a file held open for writing stops only a POSIX start, and a memory "
+                        "checker cannot report a start that fails";
+    HubSandbox sandbox;
+    // The copy is written, but a program still open for writing cannot be started (ETXTBSY).
+    int held = open((sandbox.path() + "/quorcpy.exe").c_str(), O_WRONLY | O_CREAT, 0755);
+    ASSERT_GE(held, 0);
+    HubRun run = sandbox.run({"-loglevel", "7"});
+    close(held);
+    EXPECT_EQ(run.exit_code, ETXTBSY);
+    EXPECT_TRUE(run.has(copy_line(sandbox, "OK")));
+    EXPECT_TRUE(run.has(command_line_line(sandbox, "quorcpy.exe --start -loglevel 7")));
+    EXPECT_EQ(run.texts().back(), "Exit code: " + std::to_string(ETXTBSY));
 }
 
 TEST(Entry, RelaunchCommandLineMustFitFourThousandNinetySixCharacters) {

@@ -1,4 +1,5 @@
 #include "hub/copy_file.h"
+#include "hub/platform.h"
 #include "log_capture.h"
 #include "temporary_directory.h"
 
@@ -8,6 +9,23 @@
 #include <string>
 
 namespace {
+
+bool on_windows() {
+    return platform_separator == '\\';
+}
+
+// Descriptors this process holds open; 0 where /proc does not list them.
+size_t open_descriptors() {
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/self/fd", error);
+    if (error) return 0;
+    size_t count = 0;
+    for (const auto &entry : entries) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
 
 std::string binary_content(size_t size) {
     std::string content;
@@ -47,8 +65,25 @@ TEST(CopyFile, ADestinationThatCannotBeOpenedFails) {
     LogCapture log;
     directory.write("source.bin", "data");
     std::filesystem::create_directory("busy");
+    size_t descriptors = open_descriptors();
     EXPECT_EQ(copy_file("busy", "source.bin"), COPY_FILE_EOPEN);
     EXPECT_TRUE(log.contains("Copy file: src=source.bin -> dest=busy [Error]"));
+    // The source is closed again: no descriptor is left open (Linux), and Windows lets an
+    // unopened file be deleted.
+    EXPECT_EQ(open_descriptors(), descriptors);
+    EXPECT_TRUE(std::filesystem::remove("source.bin"));
+}
+
+TEST(CopyFile, ADestinationThatCannotBeFlushedIsAWriteError) {
+    if (on_windows() || !std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "needs a device that is always full";
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("source.bin", "data");
+    // The mode /dev/full has already, should a faulty copy hand the source's mode on to it.
+    std::filesystem::permissions("source.bin", std::filesystem::perms(0666));
+    EXPECT_EQ(copy_file("/dev/full", "source.bin"), COPY_FILE_EIO);
+    EXPECT_TRUE(log.contains("Copy file: src=source.bin -> dest=/dev/full [Error]"));
 }
 
 TEST(CopyFile, TrailingBlanksOfTheNamesAreIgnoredButLogged) {
@@ -58,6 +93,8 @@ TEST(CopyFile, TrailingBlanksOfTheNamesAreIgnoredButLogged) {
     EXPECT_EQ(copy_file("ravcpy.exe ", "updater.exe "), 0);
     EXPECT_EQ(directory.read("ravcpy.exe"), "program");
     EXPECT_TRUE(log.contains("Copy file: src=updater.exe  -> dest=ravcpy.exe  [OK]"));
+    EXPECT_EQ(copy_file("second.exe  ", "updater.exe  "), 0); // every trailing blank goes
+    EXPECT_EQ(directory.read("second.exe"), "program");
 }
 
 TEST(CopyFile, TheCopyKeepsThePermissionBits) {

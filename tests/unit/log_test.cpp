@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -103,6 +105,23 @@ TEST(LogClock, GivesADateAndATimeOfTheRightShape) {
     EXPECT_LE(time, 235960);
 }
 
+long local_date_now() {
+    time_t now = ::time(nullptr);
+    char text[16] = "";
+    strftime(text, sizeof text, "%Y%m%d", localtime(&now));
+    return atol(text);
+}
+
+TEST(LogClock, GivesTheLocalDate) {
+    long before = local_date_now();
+    int32_t date = 0;
+    int32_t time = 0;
+    log_read_clock(&date, &time);
+    long after = local_date_now();
+    // Midnight may pass between the readings.
+    EXPECT_TRUE(date == before || date == after) << date << " " << before << " " << after;
+}
+
 using DefaultSink = LogState;
 
 TEST_F(DefaultSink, WritesThePrefixTheMessageAndANewline) {
@@ -118,5 +137,47 @@ TEST_F(DefaultSink, WritesThePrefixTheMessageAndANewline) {
     for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14})
         EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << text;
 }
+
+// fopencookie is glibc's; elsewhere the stream's calls cannot be counted.
+#if defined(__GLIBC__)
+ssize_t record_write(void *cookie, const char *bytes, size_t size) {
+    static_cast<std::vector<std::string> *>(cookie)->emplace_back(bytes, size);
+    return ssize_t(size);
+}
+
+// An unbuffered stream that records what each write of the C library hands it.
+FILE *recording_stream(std::vector<std::string> *writes) {
+    cookie_io_functions_t functions = {nullptr, record_write, nullptr, nullptr};
+    FILE *stream = fopencookie(writes, "w", functions);
+    if (stream) setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+TEST_F(DefaultSink, WritesALineInOneCallAndALongerOneWhole) {
+    std::vector<std::string> writes;
+    FILE *stream = recording_stream(&writes);
+    ASSERT_NE(stream, nullptr);
+    log_setup(7, log_default_sink, stream);
+    log_message(7, "Executed: [%s] ... %s(%d)", "echo x", "OK", 0);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].substr(15), " 7 Executed: [echo x] ... OK(0)\n");
+
+    writes.clear();
+    std::string text(3 * LOG_LINE_BUFFER_SIZE, 'x');
+    text[LOG_LINE_BUFFER_SIZE] = 'y';
+    log_message(7, "%s", text.c_str());
+    std::string written;
+    for (const std::string &piece : writes)
+        written += piece;
+    EXPECT_EQ(written.substr(15), " 7 " + text + "\n");
+
+    writes.clear();
+    std::string longest(LOG_LINE_BUFFER_SIZE - 19, 'z'); // with the prefix and line end: full
+    log_message(7, "%s", longest.c_str());
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].size(), size_t(LOG_LINE_BUFFER_SIZE));
+    fclose(stream);
+}
+#endif
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -153,32 +154,70 @@ INSTANTIATE_TEST_SUITE_P(
                     22, ""},
         UpdaterCase{"backslash_before_the_closing_quote",
                     R"({"kavor": "k", "modules": [)" + module_entry("7", "C:\\\\Dir\\\\") + "]}",
-                    "", 22, ""}),
+                    "", 0, "-ver:k@7|3|2|5.118|C:\\Dir\\\\"}),
     [](const testing::TestParamInfo<UpdaterCase> &info) { return info.param.name; });
 
-struct QuoteSafetyCase {
-    const char *text;
-    bool safe_on_windows;
-    bool safe_elsewhere;
+// A module path as written in the response (JSON escapes undecoded) and how it stands inside
+// the quoted version argument; null: the run is refused.
+struct QuotingCase {
+    const char *name;
+    const char *path;
+    const char *on_windows;
+    const char *elsewhere;
 };
 
-class SafeInQuotes : public testing::TestWithParam<QuoteSafetyCase> {};
+class VersionArgumentQuoting : public testing::TestWithParam<QuotingCase> {};
 
-TEST_P(SafeInQuotes, RefusesWhatTheInterpreterWouldStillInterpret) {
-    const QuoteSafetyCase &c = GetParam();
-    EXPECT_EQ(platform_safe_in_quotes(c.text, strlen(c.text)),
-              on_windows() ? c.safe_on_windows : c.safe_elsewhere);
+TEST_P(VersionArgumentQuoting, CarriesTheTextOrRefusesIt) {
+    LogCapture log;
+    const QuotingCase &c = GetParam();
+    Document response(R"({"kavor": "k", "modules": [)" + module_entry("7", c.path) + "]}");
+    Buffer prefix("u ");
+    Buffer arguments;
+    Buffer line;
+    const char *expected = on_windows() ? c.on_windows : c.elsewhere;
+    EXPECT_EQ(
+        compose_updater_command_line(&line.text, &prefix.text, response.root, &arguments.text),
+        expected ? 0 : 22);
+    if (expected) {
+        EXPECT_EQ(line.str(),
+                  "u \"-ver:k@7|3|2|5.118|" + std::string(expected) + "\"" + std::string(1, '\0'));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, SafeInQuotes,
-    testing::Values(QuoteSafetyCase{"abc@7|3|2|5.118|C:\\Apps\\Seven", true, true},
-                    QuoteSafetyCase{"C:\\Program Files\\X & Y ^ <z>", true, true},
-                    QuoteSafetyCase{"a\"b", false, false}, QuoteSafetyCase{"a\tb", false, false},
-                    QuoteSafetyCase{"a\x7f", false, false}, QuoteSafetyCase{"%PATH%", false, true},
-                    QuoteSafetyCase{"$HOME", true, false}, QuoteSafetyCase{"`id`", true, false},
-                    QuoteSafetyCase{"a\\\\b", true, false}, QuoteSafetyCase{"dir\\", false, false},
-                    QuoteSafetyCase{"", true, true}));
+    Texts, VersionArgumentQuoting,
+    testing::Values(
+        QuotingCase{"plain_path", "C:\\\\Apps\\\\Seven", "C:\\Apps\\Seven", "C:\\Apps\\Seven"},
+        QuotingCase{"interpreter_signs", "C:\\\\Program Files\\\\X & Y ^ <z> | (a)",
+                    "C:\\Program Files\\X & Y ^ <z> | (a)", "C:\\Program Files\\X & Y ^ <z> | (a)"},
+        QuotingCase{"quote", "a\\\"b", nullptr, nullptr},
+        QuotingCase{"tab", "a\\tb", "a\tb", "a\tb"},
+        QuotingCase{"other_control_bytes", "a\\u0001\\u001b\\u007f", "a\x01\x1b\x7f",
+                    "a\x01\x1b\x7f"},
+        QuotingCase{"carriage_return", "a\\rb", nullptr, nullptr},
+        QuotingCase{"line_feed", "a\\nb", nullptr, nullptr},
+        QuotingCase{"zero_byte", "a\\u0000b", nullptr, nullptr},
+        QuotingCase{"percent", "%PATH%", nullptr, "%PATH%"},
+        QuotingCase{"dollar", "$HOME", "$HOME", nullptr},
+        QuotingCase{"backquote", "`id`", "`id`", nullptr},
+        QuotingCase{"trailing_backslash", "C:\\\\Apps\\\\", "C:\\Apps\\\\", "C:\\Apps\\\\"},
+        QuotingCase{"doubled_backslash_inside", "\\\\\\\\srv\\\\a\\\\\\\\b", "\\\\srv\\a\\\\b",
+                    "\\\\\\\\srv\\a\\\\\\\\b"},
+        QuotingCase{"backslashes_only", "\\\\\\\\\\\\", "\\\\\\\\\\\\", "\\\\\\\\\\\\"},
+        QuotingCase{"backslash_before_a_blank", "a\\\\ b\\\\", "a\\ b\\\\", "a\\ b\\\\"}),
+    [](const testing::TestParamInfo<QuotingCase> &info) { return info.param.name; });
+
+TEST(VersionArgumentQuoting, ABackslashBeforeTheNextFieldIsNotBeforeTheClosingQuote) {
+    LogCapture log;
+    Document response(R"({"kavor": "id\\", "modules": [)" + module_entry("7", "P") + "]}");
+    Buffer prefix("u ");
+    Buffer arguments;
+    Buffer line;
+    EXPECT_EQ(
+        compose_updater_command_line(&line.text, &prefix.text, response.root, &arguments.text), 0);
+    EXPECT_EQ(line.str(), "u \"-ver:id\\@7|3|2|5.118|P\"" + std::string(1, '\0'));
+}
 
 TEST(RunUpdaterMemory, EveryFailedAllocationIsReportedAndNothingLeaks) {
     TemporaryDirectory directory;
@@ -299,6 +338,33 @@ TEST(RunCommand, ACommandKilledByASignalIsAnError) {
     EXPECT_EQ(run_command("kill -9 $$", &exit_status), 0);
     EXPECT_EQ(exit_status, 128 + 9);
     EXPECT_TRUE(log.contains("Executed: [kill -9 $$] ... ERROR(137)"));
+}
+
+// Windows refuses a line longer than cmd.exe takes; the POSIX layer refuses when it cannot copy
+// the line for the shell.
+TEST(RunCommand, ALineThePlatformRefusesIsAFailureThatLeavesTheStatusUntouched) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    std::string command = "echo x>ran.txt";
+    if (on_windows()) command += " & rem " + std::string(9000, 'r');
+    int exit_status = -99;
+    {
+        FailingAllocation failure(on_windows() ? 0 : 2);
+        EXPECT_EQ(run_command(command.c_str(), &exit_status), on_windows() ? E2BIG : ENOMEM);
+    }
+    EXPECT_EQ(exit_status, -99);
+    EXPECT_FALSE(directory.exists("ran.txt"));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"Executed: [" + command + "] ... FAIL(-1)"});
+}
+
+TEST(RunCommand, AFileInTheCurrentDirectoryThatCannotRunDoesNotShadowACommand) {
+    TemporaryDirectory directory;
+    LogCapture log;
+    directory.write("echo", "not a program");
+    int exit_status = -99;
+    EXPECT_EQ(run_command("echo x>ran.txt", &exit_status), 0);
+    EXPECT_EQ(exit_status, 0);
+    EXPECT_TRUE(directory.exists("ran.txt"));
 }
 
 TEST(RunCommand, WithoutMemoryNothingRunsAndTheStatusStays) {
