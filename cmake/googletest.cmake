@@ -17,7 +17,8 @@ endif()
 
 function(hub_add_unit_test name)
     add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE test_support hub GTest::gtest GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE update_hub_test_support update_hub_core GTest::gtest
+                          GTest::gtest_main)
     if(CMAKE_CROSSCOMPILING)
         # One Wine start per binary: starting Wine per test case would take minutes.
         add_test(NAME ${name} COMMAND ${name})

@@ -4,6 +4,7 @@
 #include "relaunch.h"
 #include "support/log.h"
 #include "update_cycle.h"
+#include "usage.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -69,6 +70,9 @@ bool resolve_own_directory(const char *program_path, char *directory) {
 }
 
 int hub_main(int count, char **arguments) {
+    // A question about the program itself runs nothing, so it logs nothing either.
+    HubQuery query = find_query(count, arguments);
+    if (query != HUB_QUERY_NONE) return answer_query(query, stdout);
     log_setup(DEFAULT_LOG_LEVEL, log_default_sink, stderr);
     scan_log_level(count, arguments);
     const char *program_path = count > 0 ? arguments[0] : "";

@@ -4,11 +4,14 @@
 enum : int {
     HUB_VERSION_MAJOR = 1,
     HUB_VERSION_MINOR = 4,
+    HUB_VERSION_PATCH = 0, // shown by --version only; the banner shows major and minor
     DEFAULT_LOG_LEVEL = 3,
     EXIT_NO_CONFIGURATION = 2, // --start or --status without a configuration path
 };
 
 // Runs the hub with the program's arguments and returns the process exit code.
+//   "--help" or "--version" alone  print the usage text or the version on standard output
+//                                and exit with 0; nothing is logged, copied or started
 //   no --start or --status   relaunch: copy to quorcpy.exe, start it with --start, exit
 //   --start / --status       run the update cycle on the file after -config (status mode with
 //                            --status), or exit with 2 without one

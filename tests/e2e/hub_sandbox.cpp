@@ -225,7 +225,7 @@ HubRun HubSandbox::run_in(const std::string &subdirectory,
 
 HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::string> &arguments,
                           const std::string &program_name, int timeout_seconds) const {
-    HubRun result{-1, {}, {}, {}};
+    HubRun result{-1, {}, {}, {}, {}};
     std::vector<std::string> words;
     std::string program = directory + "/" + hub_name();
     std::string wrapper = environment("HUB_WRAPPER");
@@ -256,7 +256,10 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // Standard output goes to a file beside the sandbox, so that it never shows in the sandbox.
+    std::string output_file = path_ + ".stdout";
+    posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
@@ -283,6 +286,13 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     parse_lines(errors, &result);
     result.output = errors;
+    std::ifstream output(output_file, std::ios::binary);
+    std::ostringstream output_text;
+    output_text << output.rdbuf();
+    result.standard_output = output_text.str();
+    output.close();
+    std::error_code ignored;
+    fs::remove(output_file, ignored);
     return result;
 }
 

@@ -15,6 +15,7 @@ struct HubRun {
     std::vector<HubLogLine> lines;      // every line of standard error, prefix parsed
     std::vector<std::string> malformed; // lines without a well-formed prefix
     std::string output;                 // standard error as received
+    std::string standard_output;        // standard output as received
 
     // Whether the text appears anywhere in standard error, also inside a line that another
     // process (a relaunched copy) wrote into at the same time.
