@@ -13,7 +13,16 @@
 // Under AddressSanitizer free blocks and never-used slab space are poisoned, so that a use after
 // free or an overrun into free space is still reported. The pool itself reads and writes the
 // links inside free blocks, so its own functions are not checked.
+// g++ says __SANITIZE_ADDRESS__; clang before version 15 only answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define POOL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_UNDER_ASAN 1
+#endif
+#endif
+
+#if defined(POOL_UNDER_ASAN)
 #include <sanitizer/asan_interface.h>
 #define POOL_OWN_ACCESS __attribute__((no_sanitize_address))
 #define POOL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
@@ -24,7 +33,11 @@
 #define POOL_UNPOISON(address, size) ((void)(address), (void)(size))
 #endif
 
+constinit thread_local AllocationCounters allocation_counters = {0, 0, 0, 0, FAST_SIZE_BOUND};
+
 namespace {
+
+static_assert(FAST_SIZE_BOUND == MEM_POOL_LARGEST + 1);
 
 // Size classes: 8-byte steps up to FINE_LIMIT, then COARSE_STEP steps up to MEM_POOL_LARGEST.
 constexpr size_t FINE_STEP = 8;
@@ -419,12 +432,17 @@ POOL_OWN_ACCESS inline void block_give_back(void *block, size_t size) {
         slab_drained(slab->owner, slab);
 }
 
-// The path of a counted allocation that did not find a block at hand, or was chosen to fail.
+// The rest of a counted allocation that found no block at hand, was larger than the pool's
+// blocks, or met an armed failure.
 [[gnu::noinline]] void *alloc_slow(size_t size) {
     AllocationCounters &counters = allocation_counters;
-    if (counters.failing_call != 0 && --counters.failing_call == 0) return nullptr;
+    if (counters.failing_call != 0 && --counters.failing_call == 0) {
+        counters.fast_size_bound = FAST_SIZE_BOUND;
+        ++counters.calls_without_block;
+        return nullptr;
+    }
     void *block = block_take(size);
-    if (block) ++counters.live_blocks;
+    if (!block) ++counters.calls_without_block;
     return block;
 }
 
@@ -433,9 +451,8 @@ POOL_OWN_ACCESS inline void block_give_back(void *block, size_t size) {
 POOL_OWN_ACCESS void *mem_pool_alloc(size_t size) {
     AllocationCounters &counters = allocation_counters;
     ++counters.calls;
-    if (counters.failing_call == 0 && size <= MEM_POOL_LARGEST) [[likely]] {
+    if (size < counters.fast_size_bound) [[likely]] {
         if (void *block = slab_take(thread_heap->current[size_index(size)])) [[likely]] {
-            ++counters.live_blocks;
             POOL_UNPOISON(block, size);
             return block;
         }
@@ -443,13 +460,14 @@ POOL_OWN_ACCESS void *mem_pool_alloc(size_t size) {
     return alloc_slow(size);
 }
 
-void *mem_pool_resize(void *block, size_t old_size, size_t new_size) {
+POOL_OWN_ACCESS void *mem_pool_resize(void *block, size_t old_size, size_t new_size) {
     if (allocation_must_fail()) return nullptr;
     if (!block) {
         block = block_take(new_size);
-        if (block) ++allocation_counters.live_blocks;
+        if (!block) ++allocation_counters.calls_without_block;
         return block;
     }
+    ++allocation_counters.calls_without_block;
     if (old_size > MEM_POOL_LARGEST && new_size > MEM_POOL_LARGEST)
         return system_block_resize(block, new_size);
     if (old_size <= MEM_POOL_LARGEST && new_size <= MEM_POOL_LARGEST &&
@@ -465,9 +483,9 @@ void *mem_pool_resize(void *block, size_t old_size, size_t new_size) {
     return moved;
 }
 
-void mem_pool_free(void *block, size_t size) {
+POOL_OWN_ACCESS void mem_pool_free(void *block, size_t size) {
     if (!block) return;
-    --allocation_counters.live_blocks;
+    ++allocation_counters.frees;
     block_give_back(block, size);
 }
 

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 
-constinit thread_local AllocationCounters allocation_counters = {0, 0, 0};
-
 namespace {
 
 // Blocks from this size up grow by half their size at least whenever they must move. Buffers
@@ -31,25 +29,26 @@ void *system_block_resize(void *block, size_t size) {
 void *mem_calloc(size_t count, size_t size) {
     if (allocation_must_fail()) return nullptr;
     void *block = calloc(count, size);
-    if (block) ++allocation_counters.live_blocks;
+    if (!block) ++allocation_counters.calls_without_block;
     return block;
 }
 
 void *mem_realloc(void *block, size_t size) {
     if (allocation_must_fail()) return nullptr;
     void *grown = system_block_resize(block, size);
-    if (grown && !block) ++allocation_counters.live_blocks;
+    if (!grown || block) ++allocation_counters.calls_without_block;
     return grown;
 }
 
 void mem_free(void *block) {
     if (!block) return;
-    --allocation_counters.live_blocks;
+    ++allocation_counters.frees;
     free(block);
 }
 
 void mem_fail_at(unsigned long nth) {
     allocation_counters.failing_call = nth;
+    allocation_counters.fast_size_bound = nth ? 0 : FAST_SIZE_BOUND;
 }
 
 unsigned long mem_allocation_calls() {
@@ -57,5 +56,6 @@ unsigned long mem_allocation_calls() {
 }
 
 long mem_live_blocks() {
-    return allocation_counters.live_blocks;
+    const AllocationCounters &counters = allocation_counters;
+    return long(counters.calls - counters.calls_without_block - counters.frees);
 }
