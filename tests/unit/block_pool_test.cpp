@@ -196,24 +196,34 @@ TEST(BlockPool, failures_and_counts_belong_to_the_calling_thread) {
     mem_fail_at(0);
 }
 
+// Moves every second block of blocks into freed, the others into kept.
+void split_alternate(std::vector<Block> &blocks, std::vector<Block> &kept,
+                     std::vector<Block> &freed) {
+    for (size_t index = 0; index < blocks.size(); ++index)
+        (index % 2 ? freed : kept).push_back(blocks[index]);
+    blocks.clear();
+}
+
 TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
     const std::vector<size_t> sizes = {16, 48, 200, 512, 1024};
     const size_t count = 20000;
     size_t start = mem_pool_system_bytes();
     std::vector<Block> blocks = allocate_many(count, sizes);
     size_t holding = mem_pool_system_bytes();
-    // Two threads free at once, into the same slabs.
-    std::vector<Block> first_half(blocks.begin(), blocks.begin() + count / 2);
-    std::vector<Block> second_half(blocks.begin() + count / 2, blocks.end());
+    // Two threads free every second block at once, into the same slabs.
+    std::vector<Block> kept, freed, first_half, second_half;
+    split_alternate(blocks, kept, freed);
+    split_alternate(freed, first_half, second_half);
     std::thread first([&] { check_and_free(first_half); });
     std::thread second([&] { check_and_free(second_half); });
     first.join();
     second.join();
-    // The owner finds the freed blocks again instead of taking new slabs for the same blocks,
-    // and gives back the slabs it no longer needs.
-    blocks = allocate_many(count, sizes);
+    // The owner fills the holes instead of taking new slabs, and gives back what it no longer
+    // needs once everything is freed.
+    std::vector<Block> again = allocate_many(count / 2, sizes);
     EXPECT_LE(mem_pool_system_bytes(), holding + sizes.size() * SLAB);
-    check_and_free(blocks);
+    check_and_free(again);
+    check_and_free(kept);
     EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
 
     // The reverse: a thread that lives on gets back the blocks this thread freed.
@@ -224,13 +234,15 @@ TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
         phase = 1;
         while (phase != 2)
             std::this_thread::yield();
-        std::vector<Block> again = allocate_many(count, sizes);
+        std::vector<Block> again = allocate_many(count / 2, sizes);
         EXPECT_LE(mem_pool_system_bytes(), owner_holding + sizes.size() * SLAB);
         check_and_free(again);
+        check_and_free(kept);
     });
     while (phase != 1)
         std::this_thread::yield();
-    check_and_free(blocks);
+    split_alternate(blocks, kept, freed);
+    check_and_free(freed);
     phase = 2;
     owner.join();
     EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
