@@ -56,12 +56,14 @@ constexpr unsigned RESERVE_SLABS = 4;
 // Blocks start behind the slab header, at a cache line boundary.
 constexpr size_t SLAB_HEADER_BYTES = 128;
 
-// A slab's used count also says where it is: the current slab of its class has CURRENT_BIAS
-// added, a full one (no free block, no fresh space) has FULL_BIAS subtracted. So a free finds
-// the two cases that need more than a push, a full slab and an emptied one, with one test
-// (used <= 0), and the current slab never looks empty.
+// The current slab of a class has CURRENT_BIAS added to its used count, so that it never looks
+// empty and a free needs to test for 0 only.
 constexpr int32_t CURRENT_BIAS = 1 << 20;
-constexpr int32_t FULL_BIAS = 1 << 24;
+
+// Set in a slab's owner word while the slab is full (no free block, no fresh space). A free by
+// the owner then no longer matches the owner word and takes the slow path, which makes the slab
+// available again; so the fast path needs no test of its own for it.
+constexpr uintptr_t FULL_MARK = 1;
 
 // Set in a slab's remote free word while the slab is queued on its owner's remote stack (or is
 // about to be). Such a slab is not given back until the owner has taken it off the stack.
@@ -108,11 +110,11 @@ struct FreeBlock {
 struct PoolHeap;
 
 struct Slab {
-    PoolHeap *owner;                    // the heap that allocates from it, for its whole life
+    std::atomic<uintptr_t> owner_word;  // its heap, for its whole life, | FULL_MARK
     FreeBlock *free;                    // blocks handed out next
     char *bump;                         // first never-used byte
     char *bump_limit;                   // a whole block fits while bump < bump_limit
-    int32_t used;                       // blocks out, with the biases above
+    int32_t used;                       // blocks out, + CURRENT_BIAS while current
     uint32_t block_size;                // the class's block size
     FreeBlock *local_free;              // blocks the owner freed since free was last refilled
     std::atomic<uintptr_t> remote_free; // blocks freed by other threads, | QUEUED
@@ -236,21 +238,22 @@ void slab_emptied(PoolHeap *heap, Slab *slab) {
     slab_release(slab);
 }
 
-// A slab that is not current and whose used count fell to 0 or below (full) after blocks came
-// back to it.
-void slab_drained(PoolHeap *heap, Slab *slab) {
-    if (slab->used < 0) {
-        slab->used += FULL_BIAS;
-        list_remove(&heap->full, slab);
-        list_push(&heap->available[slab->size_class], slab);
-    }
-    if (slab->used == 0) slab_emptied(heap, slab);
+void mark_full(PoolHeap *heap, Slab *slab) {
+    slab->owner_word.store(reinterpret_cast<uintptr_t>(heap) | FULL_MARK,
+                           std::memory_order_relaxed);
+    list_push(&heap->full, slab);
+}
+
+// A full slab that got blocks back.
+void mark_available(PoolHeap *heap, Slab *slab) {
+    slab->owner_word.store(reinterpret_cast<uintptr_t>(heap), std::memory_order_relaxed);
+    list_remove(&heap->full, slab);
+    list_push(&heap->available[slab->size_class], slab);
 }
 
 // --- Blocks freed by other threads ---
 
-POOL_OWN_ACCESS void free_remote(Slab *slab, void *block) {
-    PoolHeap *owner = slab->owner;
+POOL_OWN_ACCESS void free_remote(PoolHeap *owner, Slab *slab, void *block) {
     auto *freed = static_cast<FreeBlock *>(block);
     uintptr_t old_head = slab->remote_free.load(std::memory_order_relaxed);
     do {
@@ -284,8 +287,10 @@ POOL_OWN_ACCESS void collect_remote_frees(PoolHeap *heap) {
             last->next = slab->local_free;
             slab->local_free = blocks;
             slab->used -= count;
+            if (slab->owner_word.load(std::memory_order_relaxed) & FULL_MARK)
+                mark_available(heap, slab);
         }
-        if (slab->used <= 0) slab_drained(heap, slab);
+        if (slab->used == 0) slab_emptied(heap, slab);
         slab = next_queued;
     }
 }
@@ -300,8 +305,7 @@ void abandon_heap(PoolHeap *heap) {
         set_current(heap, size_class, &no_slab);
         slab->used -= CURRENT_BIAS;
         if (slab_exhausted(slab)) {
-            slab->used -= FULL_BIAS;
-            list_push(&heap->full, slab);
+            mark_full(heap, slab);
             continue;
         }
         list_push(&heap->available[size_class], slab);
@@ -370,7 +374,7 @@ Slab *slab_for_class(PoolHeap *heap, unsigned size_class) {
         if (!memory) return nullptr;
         system_slab_bytes.fetch_add(SLAB_BYTES, std::memory_order_relaxed);
         slab = new (memory) Slab{};
-        slab->owner = heap;
+        slab->owner_word.store(reinterpret_cast<uintptr_t>(heap), std::memory_order_relaxed);
     }
     slab_format(slab, size_class);
     return slab;
@@ -387,8 +391,8 @@ POOL_OWN_ACCESS void *refill_and_take(PoolHeap *heap, unsigned size_class) {
             slab->local_free = nullptr;
         }
         if (void *block = slab_take(slab)) return block;
-        slab->used -= CURRENT_BIAS + FULL_BIAS;
-        list_push(&heap->full, slab);
+        slab->used -= CURRENT_BIAS;
+        mark_full(heap, slab);
         set_current(heap, size_class, &no_slab);
     }
     slab = slab_for_class(heap, size_class);
@@ -413,6 +417,27 @@ POOL_OWN_ACCESS void *block_take(size_t size) {
     return block;
 }
 
+POOL_OWN_ACCESS inline void free_local(PoolHeap *heap, Slab *slab, void *block) {
+    auto *freed = static_cast<FreeBlock *>(block);
+    freed->next = slab->local_free;
+    slab->local_free = freed;
+    if (--slab->used == 0) [[unlikely]]
+        slab_emptied(heap, slab);
+}
+
+// A free whose slab's owner word is not the calling thread's heap: another thread's slab, or one
+// of the caller's own that is full.
+[[gnu::noinline]] POOL_OWN_ACCESS void free_unmatched(PoolHeap *heap, Slab *slab, void *block) {
+    auto *owner =
+        reinterpret_cast<PoolHeap *>(slab->owner_word.load(std::memory_order_relaxed) & ~FULL_MARK);
+    if (owner != heap) {
+        free_remote(owner, slab, block);
+        return;
+    }
+    mark_available(heap, slab);
+    free_local(heap, slab, block);
+}
+
 // Gives a block back to its slab or the system; counts nothing.
 POOL_OWN_ACCESS inline void block_give_back(void *block, size_t size) {
     if (size > MEM_POOL_LARGEST) {
@@ -421,15 +446,13 @@ POOL_OWN_ACCESS inline void block_give_back(void *block, size_t size) {
     }
     Slab *slab = slab_of(block);
     POOL_POISON(block, slab->block_size);
-    if (slab->owner != thread_heap) [[unlikely]] {
-        free_remote(slab, block);
+    PoolHeap *heap = thread_heap;
+    if (slab->owner_word.load(std::memory_order_relaxed) != reinterpret_cast<uintptr_t>(heap))
+        [[unlikely]] {
+        free_unmatched(heap, slab, block);
         return;
     }
-    auto *freed = static_cast<FreeBlock *>(block);
-    freed->next = slab->local_free;
-    slab->local_free = freed;
-    if (--slab->used <= 0) [[unlikely]]
-        slab_drained(slab->owner, slab);
+    free_local(heap, slab, block);
 }
 
 // The rest of a counted allocation that found no block at hand, was larger than the pool's
