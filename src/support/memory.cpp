@@ -1,5 +1,6 @@
 #include "memory.h"
 
+#include "allocation_counters.h"
 #include "heap_size.h"
 
 #include <cstdlib>
@@ -12,29 +13,9 @@ namespace {
 // bytes some n / 4096 times while reading it.
 const size_t LARGE_BLOCK = 1 << 20;
 
-unsigned long allocation_calls = 0;
-unsigned long failing_call = 0;
-long live_blocks = 0;
-
-// Counts the call and says whether it is the one chosen to fail.
-bool allocation_must_fail() {
-    ++allocation_calls;
-    if (failing_call == 0) return false;
-    if (--failing_call != 0) return false;
-    return true;
-}
-
 } // namespace
 
-void *mem_calloc(size_t count, size_t size) {
-    if (allocation_must_fail()) return nullptr;
-    void *block = calloc(count, size);
-    if (block) ++live_blocks;
-    return block;
-}
-
-void *mem_realloc(void *block, size_t size) {
-    if (allocation_must_fail()) return nullptr;
+void *system_block_resize(void *block, size_t size) {
     if (block && size >= LARGE_BLOCK) {
         size_t usable = heap_block_size(block);
         if (size <= usable) return block;
@@ -42,25 +23,39 @@ void *mem_realloc(void *block, size_t size) {
         void *grown = roomy > size ? realloc(block, roomy) : nullptr;
         if (grown) return grown;
     }
-    void *grown = realloc(block, size);
-    if (grown && !block) ++live_blocks;
+    return realloc(block, size);
+}
+
+void *mem_calloc(size_t count, size_t size) {
+    if (allocation_must_fail()) return nullptr;
+    void *block = calloc(count, size);
+    if (!block) ++allocation_counters.calls_without_block;
+    return block;
+}
+
+void *mem_realloc(void *block, size_t size) {
+    if (allocation_must_fail()) return nullptr;
+    void *grown = system_block_resize(block, size);
+    if (!grown || block) ++allocation_counters.calls_without_block;
     return grown;
 }
 
 void mem_free(void *block) {
     if (!block) return;
-    --live_blocks;
+    ++allocation_counters.frees;
     free(block);
 }
 
 void mem_fail_at(unsigned long nth) {
-    failing_call = nth;
+    allocation_counters.failing_call = nth;
+    allocation_counters.fast_size_bound = nth ? 0 : FAST_SIZE_BOUND;
 }
 
 unsigned long mem_allocation_calls() {
-    return allocation_calls;
+    return allocation_counters.calls;
 }
 
 long mem_live_blocks() {
-    return live_blocks;
+    const AllocationCounters &counters = allocation_counters;
+    return long(counters.calls - counters.calls_without_block - counters.frees);
 }

@@ -1,0 +1,38 @@
+// The block pool: fast allocation of small blocks whose size the caller remembers.
+//
+// Blocks of up to MEM_POOL_LARGEST bytes come from size-class slabs: 8-byte steps up to 256
+// bytes, 64-byte steps above. Larger blocks come from the system heap as with mem_realloc and
+// mem_free, so they keep its growth behaviour. The caller passes a block's size back on every
+// resize and free, so blocks carry no header.
+//
+// What always holds:
+//   - blocks are 8-byte aligned and not zero-filled;
+//   - every mem_pool_alloc and mem_pool_resize call counts as one allocation call for
+//     mem_fail_at and mem_allocation_calls (a resize that moves included), and blocks count in
+//     mem_live_blocks, like mem_calloc's and mem_realloc's;
+//   - any thread may free or resize any block; a block freed by another thread than the one that
+//     allocated it goes back to the allocating thread's slab, which collects it the next time it
+//     runs out of blocks in a size class, or when the thread ends;
+//   - a slab whose blocks are all free is given back to the system, except for a few kept per
+//     thread for reuse; a thread's kept slabs are given back when it ends.
+#pragma once
+
+#include <cstddef>
+
+enum : size_t { MEM_POOL_LARGEST = 1024 };
+
+// A block of size bytes (0 is taken as 8), or null when memory runs out or the call was chosen
+// to fail.
+void *mem_pool_alloc(size_t size);
+
+// Like realloc: the first min(old_size, new_size) bytes are kept; a null block is allocated
+// afresh. Null when memory runs out or the call was chosen to fail; the block is then unchanged
+// and still the caller's.
+void *mem_pool_resize(void *block, size_t old_size, size_t new_size);
+
+// Frees a block of size bytes, the size it was last allocated or resized to. Null is ignored.
+void mem_pool_free(void *block, size_t size);
+
+// Bytes the pool now holds from the system in slabs, for all threads together (large blocks not
+// included). For tests and benchmarks.
+size_t mem_pool_system_bytes();

@@ -1,0 +1,292 @@
+#include "support/block_pool.h"
+#include "support/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr size_t SLAB = 64 * 1024;
+// What a thread may go on holding after all its blocks of one class are freed: its reserve of
+// empty slabs and the class's current slab.
+constexpr size_t KEPT_BYTES = 5 * SLAB;
+
+// Sizes on both sides of the class steps and of the pool's limit.
+const size_t ASSORTED_SIZES[] = {0,   1,   7,   8,   9,   16,   24,   100,  255,
+                                 256, 257, 320, 321, 700, 1023, 1024, 1025, 4000};
+
+struct Block {
+    unsigned char *data;
+    size_t size;
+    unsigned seed;
+};
+
+unsigned char pattern_byte(unsigned seed, size_t offset) {
+    return static_cast<unsigned char>(seed * 131 + offset * 7 + 1);
+}
+
+Block with_pattern(Block block) {
+    if (block.data)
+        for (size_t offset = 0; offset < block.size; ++offset)
+            block.data[offset] = pattern_byte(block.seed, offset);
+    return block;
+}
+
+Block allocate_filled(size_t size, unsigned seed) {
+    return with_pattern({static_cast<unsigned char *>(mem_pool_alloc(size)), size, seed});
+}
+
+// Offset of the first byte that lost its pattern within the first count bytes, or count.
+size_t intact_bytes(const Block &block, size_t count) {
+    for (size_t offset = 0; offset < count; ++offset)
+        if (block.data[offset] != pattern_byte(block.seed, offset)) return offset;
+    return count;
+}
+
+std::vector<Block> allocate_many(size_t count, const std::vector<size_t> &sizes) {
+    std::vector<Block> blocks;
+    for (size_t index = 0; index < count; ++index)
+        blocks.push_back(allocate_filled(sizes[index % sizes.size()], unsigned(index)));
+    return blocks;
+}
+
+// Checks every block's pattern, then frees them all.
+void check_and_free(std::vector<Block> &blocks) {
+    for (const Block &block : blocks) {
+        ASSERT_NE(block.data, nullptr);
+        ASSERT_EQ(intact_bytes(block, block.size), block.size) << "block of " << block.size;
+        mem_pool_free(block.data, block.size);
+    }
+    blocks.clear();
+}
+
+// Moves every second group of group_size blocks into freed, the others into kept.
+void split_alternate(std::vector<Block> &blocks, std::vector<Block> &kept,
+                     std::vector<Block> &freed, size_t group_size = 1) {
+    for (size_t index = 0; index < blocks.size(); ++index)
+        (index / group_size % 2 ? freed : kept).push_back(blocks[index]);
+    blocks.clear();
+}
+
+// Runs work on a thread of its own and waits for it to end.
+void on_another_thread(const std::function<void()> &work) {
+    std::thread thread(work);
+    thread.join();
+}
+
+TEST(BlockPool, blocks_are_aligned_never_overlap_and_keep_their_bytes) {
+    long live = mem_live_blocks();
+    std::vector<size_t> sizes(std::begin(ASSORTED_SIZES), std::end(ASSORTED_SIZES));
+    std::vector<Block> blocks = allocate_many(3000, sizes);
+    for (const Block &block : blocks)
+        ASSERT_EQ(reinterpret_cast<uintptr_t>(block.data) % 8, 0u) << "block of " << block.size;
+    // Free every second block, refill the gaps with other sizes, and check everything again.
+    std::vector<Block> kept, freed;
+    for (size_t index = 0; index < blocks.size(); ++index)
+        (index % 2 ? freed : kept).push_back(blocks[index]);
+    check_and_free(freed);
+    std::vector<size_t> reversed(sizes.rbegin(), sizes.rend());
+    for (Block &block : allocate_many(1500, reversed))
+        kept.push_back(with_pattern({block.data, block.size, block.seed + 7000}));
+    check_and_free(kept);
+    EXPECT_EQ(mem_live_blocks(), live);
+}
+
+TEST(BlockPool, resize_keeps_the_bytes_within_and_across_the_pool_limit) {
+    struct Case {
+        size_t old_size, new_size;
+    } cases[] = {
+        {8, 8},      {8, 16},      {41, 48},   {48, 41},     {16, 8},      {100, 256},
+        {256, 257},  {300, 320},   {320, 300}, {700, 24},    {1000, 1024}, {1024, 1025},
+        {600, 5000}, {5000, 1024}, {5000, 16}, {2000, 9000}, {9000, 1500}, {0, 100},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(testing::Message() << test.old_size << " -> " << test.new_size);
+        Block block = allocate_filled(test.old_size, 5);
+        ASSERT_NE(block.data, nullptr);
+        long live = mem_live_blocks();
+        auto *resized =
+            static_cast<unsigned char *>(mem_pool_resize(block.data, test.old_size, test.new_size));
+        ASSERT_NE(resized, nullptr);
+        EXPECT_EQ(mem_live_blocks(), live);
+        block.data = resized;
+        size_t kept = test.old_size < test.new_size ? test.old_size : test.new_size;
+        EXPECT_EQ(intact_bytes(block, kept), kept);
+        memset(resized, 0xA5, test.new_size);
+        mem_pool_free(resized, test.new_size);
+    }
+    long live = mem_live_blocks();
+    void *fresh = mem_pool_resize(nullptr, 0, 200);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(mem_live_blocks(), live + 1);
+    mem_pool_free(fresh, 200);
+    EXPECT_EQ(mem_live_blocks(), live);
+}
+
+TEST(BlockPool, the_chosen_call_alone_fails_and_changes_nothing) {
+    // Each step is one allocation call; it returns the block it produced, or null.
+    struct State {
+        Block small, large, other;
+    };
+    using Step = std::function<void *(State &)>;
+    auto resize = [](Block &block, size_t size) {
+        void *resized = mem_pool_resize(block.data, block.size, size);
+        if (resized)
+            block = with_pattern({static_cast<unsigned char *>(resized), size, block.seed});
+        return resized;
+    };
+    const Step steps[] = {
+        [](State &state) { return (state.small = allocate_filled(41, 1)).data; },
+        [](State &state) { return (state.large = allocate_filled(3000, 2)).data; },
+        [&](State &state) { return resize(state.small, 48); },   // in place
+        [&](State &state) { return resize(state.small, 600); },  // moves within the pool
+        [&](State &state) { return resize(state.small, 5000); }, // to the system heap
+        [&](State &state) { return resize(state.large, 16); },   // from the system heap
+        [&](State &state) { return resize(state.large, 16000); },
+        [](State &state) {
+            void *block = mem_pool_resize(nullptr, 0, 100);
+            if (block) state.other = {static_cast<unsigned char *>(block), 0, 0};
+            return block;
+        },
+        [](State &) {
+            void *block = mem_calloc(1, 10);
+            mem_free(block);
+            return block;
+        },
+    };
+    const size_t step_count = std::size(steps);
+    long live = mem_live_blocks();
+    for (size_t failing = 0; failing <= step_count; ++failing) {
+        SCOPED_TRACE(testing::Message() << "call " << failing << " fails");
+        State state{};
+        unsigned long calls = mem_allocation_calls();
+        mem_fail_at(failing);
+        for (size_t step = 0; step < step_count; ++step) {
+            State before = state;
+            long live_before = mem_live_blocks();
+            void *result = steps[step](state);
+            EXPECT_EQ(result == nullptr, step + 1 == failing) << "step " << step + 1;
+            if (result) continue;
+            EXPECT_EQ(mem_live_blocks(), live_before) << "step " << step + 1;
+            for (const Block *block : {&before.small, &before.large}) {
+                if (!block->data) continue;
+                EXPECT_EQ(intact_bytes(*block, block->size), block->size) << "step " << step + 1;
+            }
+        }
+        mem_fail_at(0);
+        EXPECT_EQ(mem_allocation_calls(), calls + step_count);
+        mem_pool_free(state.small.data, state.small.size);
+        mem_pool_free(state.large.data, state.large.size);
+        mem_pool_free(state.other.data, 100);
+        EXPECT_EQ(mem_live_blocks(), live);
+    }
+}
+
+TEST(BlockPool, failures_and_counts_belong_to_the_calling_thread) {
+    unsigned long calls = mem_allocation_calls();
+    mem_fail_at(1);
+    on_another_thread([] {
+        unsigned long thread_calls = mem_allocation_calls();
+        void *block = mem_pool_alloc(16);
+        EXPECT_NE(block, nullptr);
+        EXPECT_EQ(mem_allocation_calls(), thread_calls + 1);
+        mem_pool_free(block, 16);
+    });
+    EXPECT_EQ(mem_allocation_calls(), calls);
+    EXPECT_EQ(mem_pool_alloc(16), nullptr);
+    mem_fail_at(0);
+}
+
+TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
+    const std::vector<size_t> sizes = {16, 48, 200, 512, 1024};
+    const size_t count = 20000;
+    size_t start = mem_pool_system_bytes();
+    std::vector<Block> blocks = allocate_many(count, sizes);
+    size_t holding = mem_pool_system_bytes();
+    // Two threads free every second block at once, into the same slabs.
+    std::vector<Block> kept, freed, first_half, second_half;
+    split_alternate(blocks, kept, freed);
+    split_alternate(freed, first_half, second_half);
+    std::thread first([&] { check_and_free(first_half); });
+    std::thread second([&] { check_and_free(second_half); });
+    first.join();
+    second.join();
+    // The owner fills the holes instead of taking new slabs, and gives back what it no longer
+    // needs once everything is freed.
+    std::vector<Block> again = allocate_many(count / 2, sizes);
+    EXPECT_LE(mem_pool_system_bytes(), holding + sizes.size() * SLAB);
+    check_and_free(again);
+    check_and_free(kept);
+    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
+
+    // The reverse: a thread that lives on gets back the blocks this thread freed.
+    std::atomic<int> phase{0};
+    std::thread owner([&] {
+        blocks = allocate_many(count, sizes);
+        size_t owner_holding = mem_pool_system_bytes();
+        phase = 1;
+        while (phase != 2)
+            std::this_thread::yield();
+        std::vector<Block> again = allocate_many(count / 2, sizes);
+        EXPECT_LE(mem_pool_system_bytes(), owner_holding + sizes.size() * SLAB);
+        check_and_free(again);
+        check_and_free(kept);
+    });
+    while (phase != 1)
+        std::this_thread::yield();
+    split_alternate(blocks, kept, freed);
+    check_and_free(freed);
+    phase = 2;
+    owner.join();
+    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
+}
+
+TEST(BlockPool, empty_slabs_go_back_to_the_system) {
+    const std::vector<size_t> sizes = {64, 128};
+    const size_t count = 20000; // about 30 slabs
+    size_t start = mem_pool_system_bytes();
+    std::vector<Block> blocks = allocate_many(count, sizes);
+    size_t holding = mem_pool_system_bytes();
+    EXPECT_GE(holding, start + 25 * SLAB);
+    // Holes freed in full slabs are found again before any new slab is taken.
+    std::vector<Block> kept, freed;
+    split_alternate(blocks, kept, freed, sizes.size());
+    check_and_free(freed);
+    blocks = allocate_many(count / 2, sizes);
+    EXPECT_LE(mem_pool_system_bytes(), holding);
+    check_and_free(blocks);
+    check_and_free(kept);
+    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
+    start = mem_pool_system_bytes();
+
+    // Freed by another thread while the owner still runs; when the owner ends, its kept slabs
+    // go too.
+    std::atomic<int> phase{0};
+    std::thread owner([&] {
+        blocks = allocate_many(count, sizes);
+        phase = 1;
+        while (phase != 2)
+            std::this_thread::yield();
+    });
+    while (phase != 1)
+        std::this_thread::yield();
+    check_and_free(blocks);
+    phase = 2;
+    owner.join();
+    EXPECT_LE(mem_pool_system_bytes(), start);
+
+    // Freed after the owner ended: the next thread takes over the owner's heap and its slabs.
+    on_another_thread([&] { blocks = allocate_many(count, sizes); });
+    check_and_free(blocks);
+    on_another_thread([] { mem_pool_free(mem_pool_alloc(64), 64); });
+    EXPECT_LE(mem_pool_system_bytes(), start);
+}
+
+} // namespace
