@@ -28,8 +28,11 @@ struct Block {
     unsigned seed;
 };
 
+// A block's bytes run in steps of 7 from a start its seed picks, hashed so that neighbouring
+// seeds do not repeat each other's starts in any regular period.
 unsigned char pattern_byte(unsigned seed, size_t offset) {
-    return static_cast<unsigned char>(seed * 131 + offset * 7 + 1);
+    unsigned start = (seed * 2654435761u) >> 24;
+    return static_cast<unsigned char>(start + offset * 7 + 1);
 }
 
 Block with_pattern(Block block) {
