@@ -1,6 +1,6 @@
 #include "json_node.h"
 
-#include "support/memory.h"
+#include "support/block_pool.h"
 
 namespace {
 
@@ -34,11 +34,12 @@ size_t text_node_size(uint32_t length) {
     return sizeof(TextNode) + size_t(length) + 1;
 }
 
+// Every block comes from the block pool, which needs its size back when it is freed.
 void *take_block(size_t size) {
-    return mem_calloc(1, size);
+    return mem_pool_alloc(size);
 }
-void give_back_block(void *block, size_t) {
-    mem_free(block);
+void give_back_block(void *block, size_t size) {
+    mem_pool_free(block, size);
 }
 
 size_t node_size(const JsonValue *node) {
@@ -123,8 +124,8 @@ void json_release_member(JsonMember *member) {
 }
 
 void **json_grow_vector(void **slots, uint32_t capacity) {
-    return static_cast<void **>(
-        mem_realloc(slots, (size_t(capacity) + VECTOR_STEP) * sizeof(void *)));
+    size_t size = size_t(capacity) * sizeof(void *);
+    return static_cast<void **>(mem_pool_resize(slots, size, size + VECTOR_STEP * sizeof(void *)));
 }
 
 void json_release_vector(void **slots, uint32_t capacity) {
