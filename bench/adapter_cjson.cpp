@@ -6,9 +6,13 @@
 
 namespace {
 
-void *parse(const Corpus &corpus) { return cJSON_ParseWithLength(corpus.text, corpus.size); }
+void *parse(const Corpus &corpus) {
+    return cJSON_ParseWithLength(corpus.text, corpus.size);
+}
 
-void release(void *document) { cJSON_Delete(static_cast<cJSON *>(document)); }
+void release(void *document) {
+    cJSON_Delete(static_cast<cJSON *>(document));
+}
 
 size_t serialize(void *document) {
     char *text = cJSON_PrintUnformatted(static_cast<cJSON *>(document));
@@ -20,4 +24,6 @@ size_t serialize(void *document) {
 
 } // namespace
 
-JsonAdapter cjson_adapter() { return {"cJSON", parse, release, serialize, nullptr}; }
+JsonAdapter cjson_adapter() {
+    return {"cJSON", parse, release, serialize, nullptr};
+}

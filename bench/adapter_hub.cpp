@@ -37,4 +37,6 @@ bool validate(const Corpus &corpus) {
 
 } // namespace
 
-JsonAdapter hub_adapter() { return {"update-hub", parse, release, serialize, validate}; }
+JsonAdapter hub_adapter(const char *label) {
+    return {label, parse, release, serialize, validate};
+}

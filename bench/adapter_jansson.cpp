@@ -12,7 +12,9 @@ void *parse(const Corpus &corpus) {
     return json_loadb(corpus.text, corpus.size, 0, &error);
 }
 
-void release(void *document) { json_decref(static_cast<json_t *>(document)); }
+void release(void *document) {
+    json_decref(static_cast<json_t *>(document));
+}
 
 size_t serialize(void *document) {
     char *text = json_dumps(static_cast<json_t *>(document), JSON_COMPACT);
@@ -24,4 +26,6 @@ size_t serialize(void *document) {
 
 } // namespace
 
-JsonAdapter jansson_adapter() { return {"Jansson", parse, release, serialize, nullptr}; }
+JsonAdapter jansson_adapter() {
+    return {"Jansson", parse, release, serialize, nullptr};
+}

@@ -6,9 +6,13 @@
 
 namespace {
 
-void *parse(const Corpus &corpus) { return json_tokener_parse(corpus.text); }
+void *parse(const Corpus &corpus) {
+    return json_tokener_parse(corpus.text);
+}
 
-void release(void *document) { json_object_put(static_cast<json_object *>(document)); }
+void release(void *document) {
+    json_object_put(static_cast<json_object *>(document));
+}
 
 size_t serialize(void *document) {
     size_t length = 0;
@@ -19,4 +23,6 @@ size_t serialize(void *document) {
 
 } // namespace
 
-JsonAdapter json_c_adapter() { return {"json-c", parse, release, serialize, nullptr}; }
+JsonAdapter json_c_adapter() {
+    return {"json-c", parse, release, serialize, nullptr};
+}

@@ -13,9 +13,13 @@ void *parse(const Corpus &corpus) {
     }
 }
 
-void release(void *document) { delete static_cast<nlohmann::json *>(document); }
+void release(void *document) {
+    delete static_cast<nlohmann::json *>(document);
+}
 
-size_t serialize(void *document) { return static_cast<nlohmann::json *>(document)->dump().size(); }
+size_t serialize(void *document) {
+    return static_cast<nlohmann::json *>(document)->dump().size();
+}
 
 bool validate(const Corpus &corpus) {
     return nlohmann::json::accept(corpus.text, corpus.text + corpus.size);
@@ -23,4 +27,6 @@ bool validate(const Corpus &corpus) {
 
 } // namespace
 
-JsonAdapter nlohmann_adapter() { return {"nlohmann", parse, release, serialize, validate}; }
+JsonAdapter nlohmann_adapter() {
+    return {"nlohmann", parse, release, serialize, validate};
+}

@@ -19,7 +19,9 @@ void *parse(const Corpus &corpus) {
     return document;
 }
 
-void release(void *document) { delete static_cast<rapidjson::Document *>(document); }
+void release(void *document) {
+    delete static_cast<rapidjson::Document *>(document);
+}
 
 size_t serialize(void *document) {
     rapidjson::StringBuffer buffer;
@@ -37,4 +39,6 @@ bool validate(const Corpus &corpus) {
 
 } // namespace
 
-JsonAdapter rapidjson_adapter() { return {"RapidJSON", parse, release, serialize, validate}; }
+JsonAdapter rapidjson_adapter() {
+    return {"RapidJSON", parse, release, serialize, validate};
+}

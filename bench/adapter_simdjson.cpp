@@ -20,7 +20,9 @@ void *parse(const Corpus &corpus) {
     return document;
 }
 
-void release(void *document) { delete static_cast<Document *>(document); }
+void release(void *document) {
+    delete static_cast<Document *>(document);
+}
 
 size_t serialize(void *document) {
     return simdjson::minify(static_cast<Document *>(document)->root).size();
@@ -28,4 +30,6 @@ size_t serialize(void *document) {
 
 } // namespace
 
-JsonAdapter simdjson_adapter() { return {"simdjson", parse, release, serialize, nullptr}; }
+JsonAdapter simdjson_adapter() {
+    return {"simdjson", parse, release, serialize, nullptr};
+}

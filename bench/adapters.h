@@ -4,7 +4,7 @@
 
 #include "json_bench.h"
 
-JsonAdapter hub_adapter();
+JsonAdapter hub_adapter(const char *label = "update-hub");
 JsonAdapter cjson_adapter();
 JsonAdapter json_c_adapter();
 JsonAdapter jansson_adapter();

@@ -78,7 +78,9 @@ void *memalign(size_t alignment, size_t size) {
     return block;
 }
 
-void *aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+void *aligned_alloc(size_t alignment, size_t size) {
+    return memalign(alignment, size);
+}
 
 int posix_memalign(void **output, size_t alignment, size_t size) {
     void *block = memalign(alignment, size);

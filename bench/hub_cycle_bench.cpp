@@ -43,7 +43,8 @@ void write_file(const std::string &path, const std::string &text) {
 // Runs the program with its standard error going to error_path; returns its wait status.
 int run(const std::vector<std::string> &arguments, const char *error_path = "/dev/null") {
     std::vector<char *> argv;
-    for (const std::string &argument : arguments) argv.push_back(const_cast<char *>(argument.c_str()));
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -66,9 +67,10 @@ struct Workspace {
 };
 
 std::string configuration() {
-    std::string text = "{\n  \"updater\": {\"application\": \"example-updater.exe\",\n"
-                       "    \"parameters\": [\"--record\", \"updater-arguments.txt\", \"-silent\"]},\n"
-                       "  \"sources\": [\n";
+    std::string text =
+        "{\n  \"updater\": {\"application\": \"example-updater.exe\",\n"
+        "    \"parameters\": [\"--record\", \"updater-arguments.txt\", \"-silent\"]},\n"
+        "  \"sources\": [\n";
     for (int i = 1; i <= SOURCE_COUNT; ++i) {
         std::string n = std::to_string(i);
         text += "    {\"application\": \"example-query.exe answer.json response-" + n +

@@ -25,7 +25,8 @@ std::string read_text(const char *path) {
     if (!file) return text;
     char buffer[65536];
     size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, count);
     fclose(file);
     return text;
 }

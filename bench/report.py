@@ -11,7 +11,8 @@ import json
 import sys
 
 HUB = "update-hub"
-LIBRARIES = [HUB, "cJSON", "json-c", "Jansson", "nlohmann", "RapidJSON", "simdjson"]
+LIBRARIES = [HUB, "update-hub on glibc malloc", "update-hub on mimalloc", "cJSON", "json-c",
+             "Jansson", "nlohmann", "RapidJSON", "simdjson"]
 DOCUMENTS = ["canada.json", "citm_catalog.json", "twitter.json"]
 OPERATIONS = ["parse", "validate", "serialize"]
 
@@ -61,12 +62,15 @@ def json_tables(runs):
         parse_hub = runs.get(f"parse/{HUB}/{document}")
         heap_base = parse_hub.get("peak_heap_per_byte") if parse_hub else None
         for library in LIBRARIES:
+            if not any(runs.get(f"{op}/{library}/{document}") for op in OPERATIONS):
+                continue
             row = [library]
             for op in OPERATIONS:
                 value = mbps(runs.get(f"{op}/{library}/{document}"))
                 row += [cell(value), ratio(value, base[op])]
             parse = runs.get(f"parse/{library}/{document}")
             heap = parse.get("peak_heap_per_byte") if parse else None
+            heap = heap or None  # 0: not measured
             row += [cell(heap, 2), ratio(heap, heap_base)]
             print("| " + " | ".join(row) + " |")
 

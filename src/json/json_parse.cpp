@@ -16,7 +16,7 @@ bool is_digit(char c) {
 }
 
 const char *skip_digits(const char *p) {
-    for (const char *short_end = p + 8; p != short_end; ++p)
+    for (const char *short_end = p + 16; p != short_end; ++p)
         if (!is_digit(*p)) return p;
     return json_digit_run(p);
 }

@@ -11,7 +11,7 @@
 #include <cstddef>
 
 // Allocations below this size may take the pool's fast path while no failure is armed.
-constexpr size_t FAST_SIZE_BOUND = 1025;
+constexpr size_t FAST_SIZE_BOUND = 257;
 
 struct AllocationCounters {
     unsigned long calls;               // allocation calls made, failed ones included

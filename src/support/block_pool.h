@@ -1,9 +1,9 @@
 // The block pool: fast allocation of small blocks whose size the caller remembers.
 //
-// Blocks of up to MEM_POOL_LARGEST bytes come from size-class slabs: 8-byte steps up to 256
-// bytes, 64-byte steps above. Larger blocks come from the system heap as with mem_realloc and
-// mem_free, so they keep its growth behaviour. The caller passes a block's size back on every
-// resize and free, so blocks carry no header.
+// Blocks of up to MEM_POOL_LARGEST bytes come from size-class slabs in 8-byte steps. Larger
+// blocks (long strings, vectors of more than 32 slots) come from the system heap as with
+// mem_realloc and mem_free, so they keep its growth behaviour. The caller passes a block's size
+// back on every resize and free, so blocks carry no header.
 //
 // What always holds:
 //   - blocks are 8-byte aligned and not zero-filled;
@@ -19,7 +19,9 @@
 
 #include <cstddef>
 
-enum : size_t { MEM_POOL_LARGEST = 1024 };
+// A document's blocks are mostly small and many; the few larger ones lose little to the system
+// heap's rounding, and a size class of their own would hold a partly used slab each.
+enum : size_t { MEM_POOL_LARGEST = 256 };
 
 // A block of size bytes (0 is taken as 8), or null when memory runs out or the call was chosen
 // to fail.

@@ -10,8 +10,8 @@ namespace {
 // Blocks from this size up grow by half their size at least whenever they must move. Buffers
 // grow in small fixed steps, and a C library whose realloc copies a large block on every step
 // (Windows, and any allocator without in-place growth) would otherwise copy a file image of n
-// bytes some n / 4096 times while reading it.
-const size_t LARGE_BLOCK = 1 << 20;
+// bytes some n / 4096 times while reading it, and a document vector of n slots n / 32 times.
+const size_t LARGE_BLOCK = 4096;
 
 } // namespace
 
