@@ -162,3 +162,26 @@ inline void json_copy_piece(char *to, const char *from, uint32_t count) {
         memcpy(to, from, count);
     }
 }
+
+// The first byte of a node's text that is not plain string content, or text + length when there
+// is none. A string node's text starts 8-byte aligned inside its block and the block reaches
+// to the next multiple of 8 past the text's NUL, so whole aligned words are read, the last one
+// masked to the text's length; nothing outside the block is read.
+JSON_READS_PAST_TERMINATOR inline const char *json_node_text_plain_run(const char *text,
+                                                                       uint32_t length) {
+    const char *p = text;
+    for (uint32_t left = length; left > 0; p += 8) {
+        uint64_t mask = json_words::special(json_words::load(p));
+        if (left < 8) {
+            if constexpr (std::endian::native == std::endian::little)
+                mask &= (uint64_t(1) << (8 * left)) - 1;
+            else
+                mask &= ~((~uint64_t(0)) >> (8 * left));
+            left = 0;
+        } else {
+            left -= 8;
+        }
+        if (mask) return p + json_words::first(mask);
+    }
+    return text + length;
+}

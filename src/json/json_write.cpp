@@ -107,19 +107,30 @@ inline int write_separator(JsonWriter *writer, const char *separator) {
     return json_writer_put_slow(writer, separator, uint32_t(writer->separator_length));
 }
 
-// Writes the quoted, escaped form of length bytes straight into the staging buffer: runs that
-// need no escape are copied whole, each other byte becomes its escape.
+// Writes the quoted, escaped form of a string straight into the staging buffer: runs that need
+// no escape are copied whole, each other byte becomes its escape. Most strings need none: when
+// such a string fits the staging room it is placed with its quotes in one step.
 int write_string(JsonWriter *writer, const JsonText *string) {
     const char *run = string->text;
     const char *end = run + string->length;
+    const char *special = json_node_text_plain_run(run, string->length);
+    if (special == end && string->length + 2 <= writer->staging_capacity - writer->staging_used) {
+        char *out = writer->write_pos;
+        out[0] = '"';
+        json_copy_piece(out + 1, run, string->length);
+        out[string->length + 1] = '"';
+        writer->write_pos += string->length + 2;
+        writer->staging_used += string->length + 2;
+        return 0;
+    }
     int status = json_writer_put(writer, "\"", 1);
     while (status == 0) {
-        const char *special = json_plain_run(run, end);
         status = json_writer_put(writer, run, uint32_t(special - run));
         if (special == end || status != 0) break;
         const Escape &escape = escapes.bytes[static_cast<unsigned char>(*special)];
         status = json_writer_put(writer, escape.text, escape.length);
         run = special + 1;
+        special = json_plain_run(run, end);
     }
     if (status != 0) return status;
     return json_writer_put(writer, "\"", 1);

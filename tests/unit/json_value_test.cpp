@@ -1,5 +1,6 @@
 #include "allocation_sweep.h"
 #include "json_document.h"
+#include "support/block_pool.h"
 #include "support/memory.h"
 #include "json/json.h"
 
@@ -445,6 +446,64 @@ TEST(JsonBuilding, FailedAddLeavesTheObjectAsItWas) {
     EXPECT_EQ(object->capacity, 64u);
     json_object_sort(object);
     EXPECT_EQ(json_object_find(document.root, "new", nullptr), value);
+}
+
+} // namespace
+
+namespace {
+
+// Leaves freed, 0xFF-filled blocks of the sizes nodes take behind in the block pool, so that the
+// next nodes are made in dirty memory (the pool clears nothing).
+void dirty_the_pool() {
+    std::vector<std::pair<void *, size_t>> blocks;
+    for (size_t size = 24; size <= 64; size += 8)
+        for (int i = 0; i < 3000; ++i) {
+            void *block = mem_pool_alloc(size);
+            ASSERT_NE(block, nullptr);
+            memset(block, 0xFF, size);
+            blocks.push_back({block, size});
+        }
+    for (auto &[block, size] : blocks)
+        mem_pool_free(block, size);
+}
+
+// Blocks are taken from the pool without being cleared: every byte the model says is zero
+// (padding, empty vectors, a text's NUL) must be written as zero by the node's maker.
+TEST(JsonBuilding, NodesMadeInReusedBlocksAreZeroWhereTheyHoldNothing) {
+    dirty_the_pool();
+    std::string text = "[";
+    for (int i = 0; i < 3000; ++i)
+        text += R"([], {}, "", "ab", "abcdefgh", 7, -1.5e3, null, true, false, )";
+    text += "0]";
+    Document document(text);
+    // Each node's bytes that must be zero: header padding, text padding and NUL, and the whole
+    // payload of an empty container.
+    const size_t header = sizeof(JsonValue);
+    uint32_t dirty_nodes = 0;
+    for (uint32_t i = 0; i < json_length(document.root); ++i) {
+        const JsonValue *item = json_array_item(document.root, i);
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(item);
+        std::vector<size_t> zero;
+        for (size_t padding = sizeof(uint32_t); padding < offsetof(JsonValue, payload); ++padding)
+            zero.push_back(padding);
+        if (json_type(item) == JSON_STRING || json_type(item) == JSON_NUMBER) {
+            for (size_t at = offsetof(JsonText, length) + 4; at < sizeof(JsonText); ++at)
+                zero.push_back(header + at);
+            zero.push_back(header + sizeof(JsonText) + json_length(item));
+        } else if (json_type(item) == JSON_ARRAY || json_type(item) == JSON_OBJECT) {
+            size_t payload = json_type(item) == JSON_ARRAY ? sizeof(JsonArray) : sizeof(JsonObject);
+            for (size_t at = 0; at < payload; ++at)
+                zero.push_back(header + at);
+        }
+        for (size_t at : zero)
+            if (bytes[at] != 0) {
+                ADD_FAILURE_AT(__FILE__, __LINE__) << "node " << i << ", byte " << at;
+                ++dirty_nodes;
+                break;
+            }
+        if (dirty_nodes > 3) break;
+    }
+    EXPECT_EQ(dirty_nodes, 0u);
 }
 
 } // namespace
