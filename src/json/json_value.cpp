@@ -119,11 +119,27 @@ struct FreeWalk {
 
 // The next child to release of the container, with its cell or member already released, or
 // null when none is left. An object's keys are strings: they go at once.
+// Freeing waits on memory more than it computes: the blocks of a large document lie far apart.
+// The walk asks for the blocks a few children ahead (the cell or member eight ahead, and the
+// nodes of the one four ahead, whose cell or member was asked for earlier), so that their loads
+// overlap.
+void prefetch_cell_ahead(JsonCell *const *cells, uint32_t next) {
+    __builtin_prefetch(cells[next + 8]);
+    __builtin_prefetch(cells[next + 4]->value);
+}
+
+void prefetch_member_ahead(JsonMember *const *members, uint32_t next) {
+    __builtin_prefetch(members[next + 8]);
+    __builtin_prefetch(members[next + 4]->key);
+    __builtin_prefetch(members[next + 4]->value);
+}
+
 JsonValue *take_next_child(FreeWalk *walk) {
     void *payload = json_payload_behind(walk->container);
     if (walk->container->type == JSON_ARRAY) {
         JsonArray *array = static_cast<JsonArray *>(payload);
         if (walk->next >= array->count) return nullptr;
+        if (walk->next + 8 < array->count) prefetch_cell_ahead(array->cells, walk->next);
         JsonCell *cell = array->cells[walk->next++];
         JsonValue *child = cell->value;
         json_release_cell(cell);
@@ -131,6 +147,7 @@ JsonValue *take_next_child(FreeWalk *walk) {
     }
     JsonObject *object = static_cast<JsonObject *>(payload);
     if (walk->next >= object->count) return nullptr;
+    if (walk->next + 8 < object->count) prefetch_member_ahead(object->members, walk->next);
     JsonMember *member = object->members[walk->next++];
     JsonValue *child = member->value;
     json_release_node(member->key);
