@@ -219,15 +219,43 @@ int write_array_children(JsonWriter *writer, WriteStack *stack) {
     return write_separator(writer, writer->close_array);
 }
 
+// What stands before a member's value, ", " (but before the first), the quoted key and ": ", in
+// one step when the key needs no escape and all of it fits the staging room. False: nothing was
+// written, and the pieces must go one by one.
+bool put_member_head(JsonWriter *writer, const JsonText *key, bool after_another) {
+    uint32_t need = key->length + 4 + (after_another ? 2 : 0);
+    if (writer->separator_length != 2 || need > writer->staging_capacity - writer->staging_used)
+        return false;
+    if (json_node_text_plain_run(key->text, key->length) != key->text + key->length) return false;
+    char *out = writer->write_pos;
+    if (after_another) {
+        out[0] = writer->value_separator[0];
+        out[1] = writer->value_separator[1];
+        out += 2;
+    }
+    out[0] = '"';
+    json_copy_piece(out + 1, key->text, key->length);
+    out += key->length + 1;
+    out[0] = '"';
+    out[1] = writer->name_separator[0];
+    out[2] = writer->name_separator[1];
+    writer->write_pos += need;
+    writer->staging_used += need;
+    return true;
+}
+
 int write_object_children(JsonWriter *writer, WriteStack *stack) {
     WriteFrame *top = &stack->frames[stack->count - 1];
     const JsonObject *object = json_object_payload(top->container);
     while (top->next < object->count) {
         uint32_t index = top->next++;
         const JsonMember *member = object->members[index];
-        int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
-        if (status == 0) status = write_string(writer, json_text_payload(member->key));
-        if (status == 0) status = write_separator(writer, writer->name_separator);
+        int status = 0;
+        if (!put_member_head(writer, json_text_payload(member->key), index > 0)) {
+            status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+            if (status == 0) status = write_string(writer, json_text_payload(member->key));
+            if (status == 0) status = write_separator(writer, writer->name_separator);
+        }
         const JsonValue *child = member->value;
         if (status == 0)
             status = is_container(child) ? begin_container(writer, stack, child)
