@@ -5,6 +5,7 @@
 //
 // Each document is an array holding copies of twitter.json, about 25, 50 and 100 MB. Every
 // figure is the best of TIMES runs (default 5). Prints a Markdown table.
+#include "file_text.h"
 #include "json/json.h"
 
 #include <chrono>
@@ -13,18 +14,6 @@
 #include <string>
 
 namespace {
-
-std::string read_text(const char *path) {
-    std::string text;
-    FILE *file = fopen(path, "rb");
-    if (!file) return text;
-    char buffer[65536];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    fclose(file);
-    return text;
-}
 
 std::string repeated_document(const std::string &item, size_t size) {
     std::string text = "[";
@@ -46,7 +35,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: json-growth TWITTER_JSON [TIMES]\n");
         return 64;
     }
-    std::string item = read_text(argv[1]);
+    std::string item = read_file_text(argv[1]);
     int times = argc > 2 ? atoi(argv[2]) : 5;
     if (item.empty() || times < 1) return 64;
     printf("| document MB | parse ms | parse ms/MB | free ms | free ms/MB | free ÷ parse |\n");

@@ -5,6 +5,7 @@
 //
 // parse: json_parse and json_free; validate: json_parse without a root; serialize: json_parse
 // once, then json_serialize to a growing buffer. Each repeated TIMES times (default 1).
+#include "file_text.h"
 #include "json/json.h"
 
 #include <cstdio>
@@ -19,18 +20,6 @@ int append_to_string(const char *text, int count, void *context) {
     return 0;
 }
 
-std::string read_text(const char *path) {
-    std::string text;
-    FILE *file = fopen(path, "rb");
-    if (!file) return text;
-    char buffer[65536];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    fclose(file);
-    return text;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -38,7 +27,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: json-workload parse|validate|serialize FILE [TIMES]\n");
         return 64;
     }
-    std::string text = read_text(argv[2]);
+    std::string text = read_file_text(argv[2]);
     int times = argc > 3 ? atoi(argv[3]) : 1;
     const char *end = nullptr;
     JsonValue *root = nullptr;

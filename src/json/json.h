@@ -282,7 +282,8 @@ void json_dump_to_log(const JsonValue *root);
 // Every string stops at its first zero byte. Returns 0 when all was written and flushed;
 // JSON_ESYNTAX at the first byte that is none of the above, for a %c or %J argument not
 // allowed, for a null text and for a negative %*s length; 12 when the escape buffer cannot
-// grow; otherwise the sink's non-zero result. A failure skips the final flush, so the sink has
+// grow (a text of 4 GiB or more never fits it: it is refused whole, never cut); otherwise the
+// sink's non-zero result. A failure skips the final flush, so the sink has
 // then seen only full 256-byte chunks.
 int json_compose(JsonSink sink, void *sink_context, const char *template_text, ...);
 

@@ -25,31 +25,31 @@ const size_t ASSORTED_SIZES[] = {0,   1,   7,   8,   9,   16,   24,   100,  255,
 struct Block {
     unsigned char *data;
     size_t size;
-    unsigned seed;
+    unsigned tag;
 };
 
-// A block's bytes run in steps of 7 from a start its seed picks, hashed so that neighbouring
+// A block's bytes run in steps of 7 from a start its tag picks, hashed so that neighbouring
 // seeds do not repeat each other's starts in any regular period.
-unsigned char pattern_byte(unsigned seed, size_t offset) {
-    unsigned start = (seed * 2654435761u) >> 24;
+unsigned char pattern_byte(unsigned tag, size_t offset) {
+    unsigned start = (tag * 2654435761u) >> 24;
     return static_cast<unsigned char>(start + offset * 7 + 1);
 }
 
 Block with_pattern(Block block) {
     if (block.data)
         for (size_t offset = 0; offset < block.size; ++offset)
-            block.data[offset] = pattern_byte(block.seed, offset);
+            block.data[offset] = pattern_byte(block.tag, offset);
     return block;
 }
 
-Block allocate_filled(size_t size, unsigned seed) {
-    return with_pattern({static_cast<unsigned char *>(mem_pool_alloc(size)), size, seed});
+Block allocate_filled(size_t size, unsigned tag) {
+    return with_pattern({static_cast<unsigned char *>(mem_pool_alloc(size)), size, tag});
 }
 
 // Offset of the first byte that lost its pattern within the first count bytes, or count.
 size_t intact_bytes(const Block &block, size_t count) {
     for (size_t offset = 0; offset < count; ++offset)
-        if (block.data[offset] != pattern_byte(block.seed, offset)) return offset;
+        if (block.data[offset] != pattern_byte(block.tag, offset)) return offset;
     return count;
 }
 
@@ -97,7 +97,7 @@ TEST(BlockPool, blocks_are_aligned_never_overlap_and_keep_their_bytes) {
     check_and_free(freed);
     std::vector<size_t> reversed(sizes.rbegin(), sizes.rend());
     for (Block &block : allocate_many(1500, reversed))
-        kept.push_back(with_pattern({block.data, block.size, block.seed + 7000}));
+        kept.push_back(with_pattern({block.data, block.size, block.tag + 7000}));
     check_and_free(kept);
     EXPECT_EQ(mem_live_blocks(), live);
 }
@@ -141,8 +141,7 @@ TEST(BlockPool, the_chosen_call_alone_fails_and_changes_nothing) {
     using Step = std::function<void *(State &)>;
     auto resize = [](Block &block, size_t size) {
         void *resized = mem_pool_resize(block.data, block.size, size);
-        if (resized)
-            block = with_pattern({static_cast<unsigned char *>(resized), size, block.seed});
+        if (resized) block = with_pattern({static_cast<unsigned char *>(resized), size, block.tag});
         return resized;
     };
     const Step steps[] = {

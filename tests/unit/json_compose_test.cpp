@@ -170,3 +170,16 @@ TEST(JsonCompose, OutOfMemoryInTheEscaperReturns12AndLeaksNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// %s takes its text whole or fails: a text of 4 GiB and more cannot go through the 32-bit escape
+// buffer, so it is refused with 12 before anything is written, never cut and reported written.
+TEST(JsonCompose, ATextTooLongForTheEscapeBufferIsRefusedNotCut) {
+    std::string huge(size_t(UINT32_MAX) + 1, 'a');
+    Composed composed = compose("[%s]", huge.c_str());
+    EXPECT_EQ(composed.status, 12);
+    EXPECT_TRUE(composed.sizes.empty());
+}
+
+} // namespace
