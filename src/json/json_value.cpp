@@ -117,8 +117,6 @@ struct FreeWalk {
     uint32_t next;        // index of its next child
 };
 
-// The next child to release of the container, with its cell or member already released, or
-// null when none is left. An object's keys are strings: they go at once.
 // Freeing waits on memory more than it computes: the blocks of a large document lie far apart.
 // The walk asks for the blocks a few children ahead (the cell or member eight ahead, and the
 // nodes of the one four ahead, whose cell or member was asked for earlier), so that their loads
@@ -134,6 +132,8 @@ void prefetch_member_ahead(JsonMember *const *members, uint32_t next) {
     __builtin_prefetch(members[next + 4]->value);
 }
 
+// The next child to release of the container, with its cell or member already released, or
+// null when none is left. An object's keys are strings: they go at once.
 JsonValue *take_next_child(FreeWalk *walk) {
     void *payload = json_payload_behind(walk->container);
     if (walk->container->type == JSON_ARRAY) {
