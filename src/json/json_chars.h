@@ -71,9 +71,14 @@ inline uint64_t equal(uint64_t word, uint8_t c) {
     return below(word ^ (ONES * c), 1);
 }
 
-// Bytes that do not stand for themselves in a string: control bytes, 0x7F, '"' and '\\'.
+// Bytes that do not stand for themselves in a string: control bytes, 0x7F, '"' and '\\'. The
+// four tests share one "top bit clear" mask: none of the bytes sought has its top bit set.
 inline uint64_t special(uint64_t word) {
-    return below(word, 0x20) | equal(word, '"') | equal(word, '\\') | equal(word, 0x7F);
+    uint64_t control = word - ONES * 0x20;
+    uint64_t quote = (word ^ (ONES * '"')) - ONES;
+    uint64_t backslash = (word ^ (ONES * '\\')) - ONES;
+    uint64_t erase = (word ^ (ONES * 0x7F)) - ONES;
+    return (control | quote | backslash | erase) & ~word & TOPS;
 }
 
 // Bytes that are not decimal digits: each byte's top bit is exact, since no sum crosses a byte.

@@ -170,16 +170,20 @@ struct WriteStack {
     size_t capacity;
 };
 
-bool push_frame(WriteStack *stack, const JsonValue *container) {
-    if (stack->count == stack->capacity) {
-        size_t capacity = stack->capacity * 2;
-        WriteFrame *heap_frames = stack->frames == stack->inline_frames ? nullptr : stack->frames;
-        void *grown = mem_realloc(heap_frames, capacity * sizeof(WriteFrame));
-        if (!grown) return false;
-        if (!heap_frames) memcpy(grown, stack->frames, stack->count * sizeof(WriteFrame));
-        stack->frames = static_cast<WriteFrame *>(grown);
-        stack->capacity = capacity;
-    }
+// Doubles the frames' room, moving them to the heap on the first growth.
+[[gnu::noinline]] bool grow_frames(WriteStack *stack) {
+    size_t capacity = stack->capacity * 2;
+    WriteFrame *heap_frames = stack->frames == stack->inline_frames ? nullptr : stack->frames;
+    void *grown = mem_realloc(heap_frames, capacity * sizeof(WriteFrame));
+    if (!grown) return false;
+    if (!heap_frames) memcpy(grown, stack->frames, stack->count * sizeof(WriteFrame));
+    stack->frames = static_cast<WriteFrame *>(grown);
+    stack->capacity = capacity;
+    return true;
+}
+
+inline bool push_frame(WriteStack *stack, const JsonValue *container) {
+    if (stack->count == stack->capacity && !grow_frames(stack)) return false;
     stack->frames[stack->count++] = {container, 0};
     return true;
 }
@@ -189,7 +193,8 @@ bool is_container(const JsonValue *value) {
 }
 
 // Writes a container's opening and pushes its frame, or writes it whole when it is empty.
-int begin_container(JsonWriter *writer, WriteStack *stack, const JsonValue *container) {
+[[gnu::always_inline]] inline int begin_container(JsonWriter *writer, WriteStack *stack,
+                                                  const JsonValue *container) {
     bool array = container->type == JSON_ARRAY;
     int status = write_separator(writer, array ? writer->open_array : writer->open_object);
     if (status != 0) return status;
