@@ -40,9 +40,11 @@ namespace {
 static_assert(FAST_SIZE_BOUND == MEM_POOL_LARGEST + 1);
 
 // Size classes: 8-byte steps up to FINE_LIMIT, then COARSE_STEP steps up to MEM_POOL_LARGEST.
+// Each class in use holds a partly used slab; a small document touches many of the sparse larger
+// sizes, so fewer classes there hold less memory idle than finer rounding would save.
 constexpr size_t FINE_STEP = 8;
-constexpr size_t FINE_LIMIT = 256;
-constexpr size_t COARSE_STEP = 64;
+constexpr size_t FINE_LIMIT = 128;
+constexpr size_t COARSE_STEP = 32;
 constexpr unsigned FINE_CLASSES = FINE_LIMIT / FINE_STEP;
 constexpr unsigned CLASS_COUNT = FINE_CLASSES + (MEM_POOL_LARGEST - FINE_LIMIT) / COARSE_STEP;
 

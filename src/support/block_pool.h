@@ -1,9 +1,9 @@
 // The block pool: fast allocation of small blocks whose size the caller remembers.
 //
-// Blocks of up to MEM_POOL_LARGEST bytes come from size-class slabs in 8-byte steps. Larger
-// blocks (long strings, vectors of more than 32 slots) come from the system heap as with
-// mem_realloc and mem_free, so they keep its growth behaviour. The caller passes a block's size
-// back on every resize and free, so blocks carry no header.
+// Blocks of up to MEM_POOL_LARGEST bytes come from size-class slabs: 8-byte steps up to 128
+// bytes, 32-byte steps above. Larger blocks (long strings, vectors of more than 32 slots) come
+// from the system heap as with mem_realloc and mem_free, so they keep its growth behaviour. The
+// caller passes a block's size back on every resize and free, so blocks carry no header.
 //
 // What always holds:
 //   - blocks are 8-byte aligned and not zero-filled;
