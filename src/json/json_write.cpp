@@ -95,9 +95,11 @@ int escape_string(const char **out_text, const char *source, uint32_t length, ui
     return 0;
 }
 
-// Every separator is separator_length bytes of its field; two bytes are stored directly.
+// Every separator is separator_length bytes of its field; the walk is made twice, and its copy
+// for two bytes (json_writer_init's and every caller's) stores them directly.
+template <bool TWO_BYTES>
 inline int write_separator(JsonWriter *writer, const char *separator) {
-    if (writer->separator_length == 2 && writer->staging_capacity - writer->staging_used >= 2) {
+    if (TWO_BYTES && writer->staging_capacity - writer->staging_used >= 2) {
         writer->write_pos[0] = separator[0];
         writer->write_pos[1] = separator[1];
         writer->write_pos += 2;
@@ -193,44 +195,48 @@ bool is_container(const JsonValue *value) {
 }
 
 // Writes a container's opening and pushes its frame, or writes it whole when it is empty.
+template <bool TWO_BYTES>
 [[gnu::always_inline]] inline int begin_container(JsonWriter *writer, WriteStack *stack,
                                                   const JsonValue *container) {
     bool array = container->type == JSON_ARRAY;
-    int status = write_separator(writer, array ? writer->open_array : writer->open_object);
+    int status =
+        write_separator<TWO_BYTES>(writer, array ? writer->open_array : writer->open_object);
     if (status != 0) return status;
     uint32_t count =
         array ? json_array_payload(container)->count : json_object_payload(container)->count;
     if (count == 0)
-        return write_separator(writer, array ? writer->close_array : writer->close_object);
+        return write_separator<TWO_BYTES>(writer,
+                                          array ? writer->close_array : writer->close_object);
     return push_frame(stack, container) ? 0 : ERROR_NO_MEMORY;
 }
 
 // Write the top frame's children from its next one on: up to a child container, which is opened
 // and pushed, or to the end, where the container is closed and popped. Scalars are written in
 // the loop, so that the walk costs no more than recursion did. A failure returns at once.
+template <bool TWO_BYTES>
 int write_array_children(JsonWriter *writer, WriteStack *stack) {
     WriteFrame *top = &stack->frames[stack->count - 1];
     const JsonArray *array = json_array_payload(top->container);
     while (top->next < array->count) {
         uint32_t index = top->next++;
-        int status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+        int status = index > 0 ? write_separator<TWO_BYTES>(writer, writer->value_separator) : 0;
         const JsonValue *child = array->cells[index]->value;
         if (status == 0)
-            status = is_container(child) ? begin_container(writer, stack, child)
+            status = is_container(child) ? begin_container<TWO_BYTES>(writer, stack, child)
                                          : write_scalar(writer, child);
         if (status != 0 || is_container(child)) return status;
     }
     --stack->count;
-    return write_separator(writer, writer->close_array);
+    return write_separator<TWO_BYTES>(writer, writer->close_array);
 }
 
 // What stands before a member's value, ", " (but before the first), the quoted key and ": ", in
 // one step when the key needs no escape and all of it fits the staging room. False: nothing was
 // written, and the pieces must go one by one.
+template <bool TWO_BYTES>
 bool put_member_head(JsonWriter *writer, const JsonText *key, bool after_another) {
     uint32_t need = key->length + 4 + (after_another ? 2 : 0);
-    if (writer->separator_length != 2 || need > writer->staging_capacity - writer->staging_used)
-        return false;
+    if (!TWO_BYTES || need > writer->staging_capacity - writer->staging_used) return false;
     if (json_node_text_plain_run(key->text, key->length) != key->text + key->length) return false;
     char *out = writer->write_pos;
     if (after_another) {
@@ -249,6 +255,7 @@ bool put_member_head(JsonWriter *writer, const JsonText *key, bool after_another
     return true;
 }
 
+template <bool TWO_BYTES>
 int write_object_children(JsonWriter *writer, WriteStack *stack) {
     WriteFrame *top = &stack->frames[stack->count - 1];
     const JsonObject *object = json_object_payload(top->container);
@@ -256,29 +263,30 @@ int write_object_children(JsonWriter *writer, WriteStack *stack) {
         uint32_t index = top->next++;
         const JsonMember *member = object->members[index];
         int status = 0;
-        if (!put_member_head(writer, json_text_payload(member->key), index > 0)) {
-            status = index > 0 ? write_separator(writer, writer->value_separator) : 0;
+        if (!put_member_head<TWO_BYTES>(writer, json_text_payload(member->key), index > 0)) {
+            status = index > 0 ? write_separator<TWO_BYTES>(writer, writer->value_separator) : 0;
             if (status == 0) status = write_string(writer, json_text_payload(member->key));
-            if (status == 0) status = write_separator(writer, writer->name_separator);
+            if (status == 0) status = write_separator<TWO_BYTES>(writer, writer->name_separator);
         }
         const JsonValue *child = member->value;
         if (status == 0)
-            status = is_container(child) ? begin_container(writer, stack, child)
+            status = is_container(child) ? begin_container<TWO_BYTES>(writer, stack, child)
                                          : write_scalar(writer, child);
         if (status != 0 || is_container(child)) return status;
     }
     --stack->count;
-    return write_separator(writer, writer->close_object);
+    return write_separator<TWO_BYTES>(writer, writer->close_object);
 }
 
+template <bool TWO_BYTES>
 int write_tree(JsonWriter *writer, WriteStack *stack, const JsonValue *root) {
     if (!is_container(root)) return write_scalar(writer, root);
-    int status = begin_container(writer, stack, root);
+    int status = begin_container<TWO_BYTES>(writer, stack, root);
     while (status == 0 && stack->count > 0) {
         if (stack->frames[stack->count - 1].container->type == JSON_ARRAY)
-            status = write_array_children(writer, stack);
+            status = write_array_children<TWO_BYTES>(writer, stack);
         else
-            status = write_object_children(writer, stack);
+            status = write_object_children<TWO_BYTES>(writer, stack);
     }
     return status;
 }
@@ -346,7 +354,8 @@ int json_write_value(JsonWriter *writer, const JsonValue *value) {
     stack.frames = stack.inline_frames;
     stack.count = 0;
     stack.capacity = sizeof stack.inline_frames / sizeof stack.inline_frames[0];
-    int status = write_tree(writer, &stack, value);
+    int status = writer->separator_length == 2 ? write_tree<true>(writer, &stack, value)
+                                               : write_tree<false>(writer, &stack, value);
     if (stack.frames != stack.inline_frames) mem_free(stack.frames);
     return status;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -234,6 +235,21 @@ TEST(JsonWriter, WriteTakesPairsUntilANullPointerOrAZeroCount) {
     EXPECT_EQ(json_writer_write(&writer, nullptr), 0);
     EXPECT_EQ(std::string(writer.staging, writer.staging_used), "abcde");
     EXPECT_TRUE(sink.calls.empty());
+}
+
+TEST(JsonWriter, WritesTheSeparatorsACallerSetWithTheirLength) {
+    Document document(R"({"b": [1, {}, [2]], "a\tc": "x"})");
+    RecordingSink sink;
+    JsonWriter writer;
+    json_writer_init(&writer, record, &sink);
+    const char *separators[] = {"[", "]", "{", "}", ":", ","};
+    char *fields[] = {writer.open_array,   writer.close_array,    writer.open_object,
+                      writer.close_object, writer.name_separator, writer.value_separator};
+    for (int i = 0; i < 6; ++i)
+        strcpy(fields[i], separators[i]);
+    writer.separator_length = 1;
+    EXPECT_EQ(json_write_value(&writer, document.root), 0);
+    EXPECT_EQ(std::string(writer.staging, writer.staging_used), R"({"a\tc":"x","b":[1,{},[2]]})");
 }
 
 // Strings are escaped straight into the staging buffer, and the walk keeps its first 64 levels on
