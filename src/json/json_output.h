@@ -15,8 +15,10 @@
 inline int json_writer_put(JsonWriter *writer, const char *bytes, uint32_t count) {
     if (count > writer->staging_capacity - writer->staging_used)
         return json_writer_put_slow(writer, bytes, count);
-    json_copy_piece(writer->write_pos, bytes, count);
-    writer->write_pos += count;
+    // The fields first: the copy's byte stores could alias them and force them to be read again.
+    char *out = writer->write_pos;
+    writer->write_pos = out + count;
     writer->staging_used += count;
+    json_copy_piece(out, bytes, count);
     return 0;
 }

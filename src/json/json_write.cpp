@@ -100,9 +100,11 @@ int escape_string(const char **out_text, const char *source, uint32_t length, ui
 template <bool TWO_BYTES>
 inline int write_separator(JsonWriter *writer, const char *separator) {
     if (TWO_BYTES && writer->staging_capacity - writer->staging_used >= 2) {
-        writer->write_pos[0] = separator[0];
-        writer->write_pos[1] = separator[1];
-        writer->write_pos += 2;
+        // Both bytes in one move: a byte stored through a char pointer may alias the writer, so
+        // a store between them would make the compiler read the writer's fields again.
+        char *out = writer->write_pos;
+        memcpy(out, separator, 2);
+        writer->write_pos = out + 2;
         writer->staging_used += 2;
         return 0;
     }
@@ -113,16 +115,17 @@ inline int write_separator(JsonWriter *writer, const char *separator) {
 // no escape are copied whole, each other byte becomes its escape. Most strings need none: when
 // such a string fits the staging room it is placed with its quotes in one step.
 int write_string(JsonWriter *writer, const JsonText *string) {
+    uint32_t length = string->length;
     const char *run = string->text;
-    const char *end = run + string->length;
-    const char *special = json_node_text_plain_run(run, string->length);
-    if (special == end && string->length + 2 <= writer->staging_capacity - writer->staging_used) {
+    const char *end = run + length;
+    const char *special = json_node_text_plain_run(run, length);
+    if (special == end && length + 2 <= writer->staging_capacity - writer->staging_used) {
         char *out = writer->write_pos;
+        writer->write_pos = out + length + 2;
+        writer->staging_used += length + 2;
         out[0] = '"';
-        json_copy_piece(out + 1, run, string->length);
-        out[string->length + 1] = '"';
-        writer->write_pos += string->length + 2;
-        writer->staging_used += string->length + 2;
+        json_copy_piece(out + 1, run, length);
+        out[length + 1] = '"';
         return 0;
     }
     int status = json_writer_put(writer, "\"", 1);
@@ -217,14 +220,18 @@ template <bool TWO_BYTES>
 int write_array_children(JsonWriter *writer, WriteStack *stack) {
     WriteFrame *top = &stack->frames[stack->count - 1];
     const JsonArray *array = json_array_payload(top->container);
-    while (top->next < array->count) {
-        uint32_t index = top->next++;
+    // Locals, since the output's byte stores may alias the frame and the array for the compiler.
+    JsonCell *const *cells = array->cells;
+    uint32_t count = array->count;
+    for (uint32_t index = top->next; index < count;) {
         int status = index > 0 ? write_separator<TWO_BYTES>(writer, writer->value_separator) : 0;
-        const JsonValue *child = array->cells[index]->value;
-        if (status == 0)
-            status = is_container(child) ? begin_container<TWO_BYTES>(writer, stack, child)
-                                         : write_scalar(writer, child);
-        if (status != 0 || is_container(child)) return status;
+        const JsonValue *child = cells[index++]->value;
+        if (status == 0 && is_container(child)) {
+            top->next = index; // before the push, which may move the frames
+            return begin_container<TWO_BYTES>(writer, stack, child);
+        }
+        if (status == 0) status = write_scalar(writer, child);
+        if (status != 0) return status;
     }
     --stack->count;
     return write_separator<TWO_BYTES>(writer, writer->close_array);
@@ -239,19 +246,19 @@ bool put_member_head(JsonWriter *writer, const JsonText *key, bool after_another
     if (!TWO_BYTES || need > writer->staging_capacity - writer->staging_used) return false;
     if (json_node_text_plain_run(key->text, key->length) != key->text + key->length) return false;
     char *out = writer->write_pos;
+    char name_separator[2];
+    memcpy(name_separator, writer->name_separator, 2);
+    writer->write_pos = out + need;
+    writer->staging_used += need;
     if (after_another) {
-        out[0] = writer->value_separator[0];
-        out[1] = writer->value_separator[1];
+        memcpy(out, writer->value_separator, 2);
         out += 2;
     }
     out[0] = '"';
     json_copy_piece(out + 1, key->text, key->length);
     out += key->length + 1;
     out[0] = '"';
-    out[1] = writer->name_separator[0];
-    out[2] = writer->name_separator[1];
-    writer->write_pos += need;
-    writer->staging_used += need;
+    memcpy(out + 1, name_separator, 2);
     return true;
 }
 
@@ -259,20 +266,24 @@ template <bool TWO_BYTES>
 int write_object_children(JsonWriter *writer, WriteStack *stack) {
     WriteFrame *top = &stack->frames[stack->count - 1];
     const JsonObject *object = json_object_payload(top->container);
-    while (top->next < object->count) {
-        uint32_t index = top->next++;
-        const JsonMember *member = object->members[index];
+    JsonMember *const *members = object->members;
+    uint32_t count = object->count;
+    for (uint32_t index = top->next; index < count;) {
+        const JsonMember *member = members[index];
         int status = 0;
         if (!put_member_head<TWO_BYTES>(writer, json_text_payload(member->key), index > 0)) {
             status = index > 0 ? write_separator<TWO_BYTES>(writer, writer->value_separator) : 0;
             if (status == 0) status = write_string(writer, json_text_payload(member->key));
             if (status == 0) status = write_separator<TWO_BYTES>(writer, writer->name_separator);
         }
+        ++index;
         const JsonValue *child = member->value;
-        if (status == 0)
-            status = is_container(child) ? begin_container<TWO_BYTES>(writer, stack, child)
-                                         : write_scalar(writer, child);
-        if (status != 0 || is_container(child)) return status;
+        if (status == 0 && is_container(child)) {
+            top->next = index; // before the push, which may move the frames
+            return begin_container<TWO_BYTES>(writer, stack, child);
+        }
+        if (status == 0) status = write_scalar(writer, child);
+        if (status != 0) return status;
     }
     --stack->count;
     return write_separator<TWO_BYTES>(writer, writer->close_object);
