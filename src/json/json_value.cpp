@@ -13,7 +13,6 @@ const JsonLiteral json_literals[3] = {
 
 namespace {
 
-const uint32_t VECTOR_STEP = 32;
 const int ERROR_INVALID = 22;
 
 const JsonLiteral *literal_of(const JsonValue *value) {
@@ -68,7 +67,7 @@ bool reserve_slot(Slot **&slots, uint32_t &capacity, uint32_t count) {
     void **grown = json_grow_vector(reinterpret_cast<void **>(slots), capacity);
     if (!grown) return false;
     slots = reinterpret_cast<Slot **>(grown);
-    capacity += VECTOR_STEP;
+    capacity += JSON_VECTOR_STEP;
     return true;
 }
 
