@@ -25,7 +25,7 @@ enum : size_t { MEM_POOL_LARGEST = 256 };
 
 // A block of size bytes (0 is taken as 8), or null when memory runs out or the call was chosen
 // to fail.
-void *mem_pool_alloc(size_t size);
+inline void *mem_pool_alloc(size_t size);
 
 // Like realloc: the first min(old_size, new_size) bytes are kept; a null block is allocated
 // afresh. Null when memory runs out or the call was chosen to fail; the block is then unchanged
@@ -33,8 +33,10 @@ void *mem_pool_alloc(size_t size);
 void *mem_pool_resize(void *block, size_t old_size, size_t new_size);
 
 // Frees a block of size bytes, the size it was last allocated or resized to. Null is ignored.
-void mem_pool_free(void *block, size_t size);
+inline void mem_pool_free(void *block, size_t size);
 
 // Bytes the pool now holds from the system in slabs, for all threads together (large blocks not
 // included). For tests and benchmarks.
 size_t mem_pool_system_bytes();
+
+#include "block_pool_fast.h"
