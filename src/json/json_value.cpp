@@ -13,6 +13,7 @@ const JsonLiteral json_literals[3] = {
 
 namespace {
 
+const uint32_t VECTOR_STEP = 32;
 const int ERROR_INVALID = 22;
 
 const JsonLiteral *literal_of(const JsonValue *value) {
@@ -67,7 +68,7 @@ bool reserve_slot(Slot **&slots, uint32_t &capacity, uint32_t count) {
     void **grown = json_grow_vector(reinterpret_cast<void **>(slots), capacity);
     if (!grown) return false;
     slots = reinterpret_cast<Slot **>(grown);
-    capacity += JSON_VECTOR_STEP;
+    capacity += VECTOR_STEP;
     return true;
 }
 
