@@ -23,9 +23,18 @@
 // heap's rounding, and a size class of their own would hold a partly used slab each.
 enum : size_t { MEM_POOL_LARGEST = 256 };
 
+// The fast paths of mem_pool_alloc and mem_pool_free are inline (block_pool_fast.h). A build that
+// puts another heap behind the pool (the benchmarks' allocator anchor) defines
+// BLOCK_POOL_REPLACED and links its own definitions of the four functions instead.
+#if defined(BLOCK_POOL_REPLACED)
+#define BLOCK_POOL_INLINE
+#else
+#define BLOCK_POOL_INLINE inline
+#endif
+
 // A block of size bytes (0 is taken as 8), or null when memory runs out or the call was chosen
 // to fail.
-inline void *mem_pool_alloc(size_t size);
+BLOCK_POOL_INLINE void *mem_pool_alloc(size_t size);
 
 // Like realloc: the first min(old_size, new_size) bytes are kept; a null block is allocated
 // afresh. Null when memory runs out or the call was chosen to fail; the block is then unchanged
@@ -33,10 +42,12 @@ inline void *mem_pool_alloc(size_t size);
 void *mem_pool_resize(void *block, size_t old_size, size_t new_size);
 
 // Frees a block of size bytes, the size it was last allocated or resized to. Null is ignored.
-inline void mem_pool_free(void *block, size_t size);
+BLOCK_POOL_INLINE void mem_pool_free(void *block, size_t size);
 
 // Bytes the pool now holds from the system in slabs, for all threads together (large blocks not
 // included). For tests and benchmarks.
 size_t mem_pool_system_bytes();
 
+#if !defined(BLOCK_POOL_REPLACED)
 #include "block_pool_fast.h"
+#endif
