@@ -213,6 +213,22 @@ template <bool TWO_BYTES>
     return push_frame(stack, container) ? 0 : ERROR_NO_MEMORY;
 }
 
+// Writes a child after its separator (and key), unless *status already holds a failure: a
+// scalar whole, or a container's opening, which ends the parent's turn so that the walk goes on
+// in the child. True when the parent's loop must return *status. The frame's next index is
+// stored before the push, which may move the frames.
+template <bool TWO_BYTES>
+inline bool write_child(JsonWriter *writer, WriteStack *stack, WriteFrame *top, uint32_t next,
+                        const JsonValue *child, int *status) {
+    if (*status == 0 && is_container(child)) {
+        top->next = next;
+        *status = begin_container<TWO_BYTES>(writer, stack, child);
+        return true;
+    }
+    if (*status == 0) *status = write_scalar(writer, child);
+    return *status != 0;
+}
+
 // Write the top frame's children from its next one on: up to a child container, which is opened
 // and pushed, or to the end, where the container is closed and popped. Scalars are written in
 // the loop, so that the walk costs no more than recursion did. A failure returns at once.
@@ -226,12 +242,7 @@ int write_array_children(JsonWriter *writer, WriteStack *stack) {
     for (uint32_t index = top->next; index < count;) {
         int status = index > 0 ? write_separator<TWO_BYTES>(writer, writer->value_separator) : 0;
         const JsonValue *child = cells[index++]->value;
-        if (status == 0 && is_container(child)) {
-            top->next = index; // before the push, which may move the frames
-            return begin_container<TWO_BYTES>(writer, stack, child);
-        }
-        if (status == 0) status = write_scalar(writer, child);
-        if (status != 0) return status;
+        if (write_child<TWO_BYTES>(writer, stack, top, index, child, &status)) return status;
     }
     --stack->count;
     return write_separator<TWO_BYTES>(writer, writer->close_array);
@@ -277,13 +288,8 @@ int write_object_children(JsonWriter *writer, WriteStack *stack) {
             if (status == 0) status = write_separator<TWO_BYTES>(writer, writer->name_separator);
         }
         ++index;
-        const JsonValue *child = member->value;
-        if (status == 0 && is_container(child)) {
-            top->next = index; // before the push, which may move the frames
-            return begin_container<TWO_BYTES>(writer, stack, child);
-        }
-        if (status == 0) status = write_scalar(writer, child);
-        if (status != 0) return status;
+        if (write_child<TWO_BYTES>(writer, stack, top, index, member->value, &status))
+            return status;
     }
     --stack->count;
     return write_separator<TWO_BYTES>(writer, writer->close_object);
