@@ -49,6 +49,35 @@ int platform_run_command(const char *wrapped_command, int *exit_status);
 // the other control bytes included, is taken literally.
 bool platform_carries_in_quotes(unsigned char byte);
 
+// Whether byte, in a program's path at the start of a command line, makes the interpreter cut
+// the path or act on it unless the path is in double quotes. Windows: blanks, tabs and the
+// signs cmd.exe treats as separators or operators (& | < > ( ) ^ , ; = and others). POSIX
+// shell: everything but letters, digits, bytes from 0x80 and - _ . / + , : @ %.
+bool platform_needs_quotes(unsigned char byte);
+
+// The name of the updater's working copy for an updater program of this name, or null when
+// the interpreter could not run such a program under any working copy's name. Windows runs a
+// batch file only by its extension, so an updater named *.cmd or *.bat gets ravcpy.cmd or
+// ravcpy.bat; a program (.exe, .com or no extension) gets ravcpy.exe; any other extension (a
+// script for another interpreter, which cmd.exe would not run as ravcpy.exe) is refused. POSIX
+// runs any file with its permission bits, so it is always ravcpy.exe.
+const char *platform_working_copy_name(const char *updater_name);
+
+// A lock held for one update cycle, so that two cycles over one configuration never run at
+// once; the system releases it when the process ends, however it ends.
+struct PlatformCycleLock {
+    long long handle;
+};
+
+// Takes the cycle lock of the configuration file. Returns 0 when it is held (or when the file
+// cannot be opened to lock it, which reading it then reports) and EBUSY when another process
+// holds it. POSIX: flock on the file itself. Windows: a named mutex derived from the file's
+// full path, upper-cased.
+int platform_lock_cycle(const char *configuration_path, PlatformCycleLock *lock);
+
+// Releases a lock taken by platform_lock_cycle (nothing to do when none was taken).
+void platform_unlock_cycle(PlatformCycleLock *lock);
+
 // Whether a run of backslashes inside a double-quoted argument has to be written twice to reach
 // the program unchanged. Windows (the C runtime's argument rules): only a run just before the
 // closing quote, which would otherwise escape it. POSIX shell, which halves backslash pairs

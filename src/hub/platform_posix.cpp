@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,6 +179,41 @@ int platform_run_command(const char *wrapped_command, int *exit_status) {
         *exit_status = wait_for(child);
     }
     return 0;
+}
+
+bool platform_needs_quotes(unsigned char byte) {
+    if (byte >= 0x80 || (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+        (byte >= 'A' && byte <= 'Z'))
+        return false;
+    return !strchr("-_./+,:@%", byte) || byte == '\0';
+}
+
+const char *platform_working_copy_name(const char *) {
+    return "ravcpy.exe";
+}
+
+int platform_lock_cycle(const char *configuration_path, PlatformCycleLock *lock) {
+    lock->handle = -1;
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(configuration_path, trimmed);
+    int file = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (file < 0) return 0;
+    // The lock belongs to this open file: it goes with the process, and no command the cycle
+    // starts inherits it (close-on-exec).
+    while (flock(file, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        int error = errno;
+        close(file);
+        // A file system without locks cannot keep two cycles apart; the cycle still runs.
+        return error == EWOULDBLOCK ? EBUSY : 0;
+    }
+    lock->handle = file;
+    return 0;
+}
+
+void platform_unlock_cycle(PlatformCycleLock *lock) {
+    if (lock->handle >= 0) close(int(lock->handle));
+    lock->handle = -1;
 }
 
 bool platform_carries_in_quotes(unsigned char byte) {

@@ -1,6 +1,7 @@
 #include "update_cycle.h"
 
 #include "command.h"
+#include "command_word.h"
 #include "copy_file.h"
 #include "platform.h"
 #include "support/log.h"
@@ -17,7 +18,6 @@ namespace {
 const int ERROR_INVALID = 22;
 const int ERROR_NO_MEMORY = 12;
 const size_t READ_BUFFER_SIZE = 4096;
-const char WORKING_COPY_NAME[] = "ravcpy.exe ";
 
 struct UpdateCycle {
     bool status_mode;
@@ -56,12 +56,19 @@ int read_whole_file(FILE *file, TextBuffer *text) {
     }
 }
 
-// Keeps the prefix up to and including its last separator: the updater's directory.
-void cut_to_directory(TextBuffer *prefix) {
-    char *separator = strrchr(prefix->data, platform_separator);
-    uint32_t kept = separator ? uint32_t(separator + 1 - prefix->data) : 0;
-    memset(prefix->data + kept, 0, prefix->length - kept);
-    prefix->length = kept;
+// The working copy's name beside the updater: the updater's directory (up to and including its
+// last separator), then the working copy's own name, with the trailing blank that the names
+// handed to copy_file have. 22 when no working copy of this updater could run.
+int compose_working_copy(TextBuffer *working_copy, const char *updater_name) {
+    const char *name = platform_working_copy_name(updater_name);
+    if (!name) return ERROR_INVALID;
+    const char *separator = strrchr(updater_name, platform_separator);
+    uint32_t kept = separator ? uint32_t(separator + 1 - updater_name) : 0;
+    if (text_buffer_append(working_copy, updater_name, kept) != 0 ||
+        text_buffer_append(working_copy, name, uint32_t(strlen(name))) != 0 ||
+        text_buffer_append(working_copy, " ", 1) != 0)
+        return ERROR_NO_MEMORY;
+    return 0;
 }
 
 int append_parameters(TextBuffer *prefix, const JsonValue *updater) {
@@ -71,30 +78,53 @@ int append_parameters(TextBuffer *prefix, const JsonValue *updater) {
     return append_argument_texts(prefix, parameters);
 }
 
-// Copies the updater to ravcpy.exe in its directory and builds the updater command prefix.
+// Copies the updater to its working copy in its directory and builds the updater command
+// prefix, which starts with the working copy's path as one word. A path that cannot be carried
+// is refused before anything is copied.
 int prepare_updater(TextBuffer *prefix, const JsonValue *configuration) {
     JsonValue *updater = nullptr;
+    JsonValue *application = nullptr;
     TextBuffer updater_name;
+    TextBuffer working_copy;
     text_buffer_init(&updater_name);
+    text_buffer_init(&working_copy);
     int result = json_object_get(&updater, configuration, "updater", JSON_OBJECT);
-    if (result == 0) result = append_member_text(prefix, updater, "application", JSON_STRING, " ");
-    if (result == 0) result = text_buffer_append(&updater_name, prefix->data, prefix->length);
-    if (result == 0) {
-        cut_to_directory(prefix);
-        result = text_buffer_append(prefix, WORKING_COPY_NAME, sizeof WORKING_COPY_NAME - 1);
-    }
-    if (result == 0) result = copy_file(prefix->data, updater_name.data);
+    if (result == 0) result = json_object_get(&application, updater, "application", JSON_STRING);
+    if (result == 0)
+        result = append_member_text(&updater_name, updater, "application", JSON_STRING, " ");
+    if (result == 0) result = compose_working_copy(&working_copy, json_text(application, nullptr));
+    if (result == 0)
+        result = append_program_word(prefix, working_copy.data, working_copy.length - 1);
+    if (result == 0) result = text_buffer_append(prefix, " ", 1) == 0 ? 0 : ERROR_NO_MEMORY;
+    if (result == 0) result = copy_file(working_copy.data, updater_name.data);
     if (result == 0) result = append_parameters(prefix, updater);
     mem_free(updater_name.data);
+    mem_free(working_copy.data);
     log_message(7, "Get ravcpy: %s", result == 0 ? prefix->data : "Error getting ravcpy");
     return result;
+}
+
+void log_read(const char *name, int result) {
+    log_message(6, "Read: [%s] ... %s(%d)", name, result == 0 ? "OK" : "FAIL", result);
+}
+
+// Deletes a source's response before its query, so that an old one is never read. Returns 0
+// when the file is gone, or the error number when it is there and stays.
+int remove_old_response(const char *response_name) {
+    errno = 0;
+    if (platform_unlink(response_name) == 0 || errno == ENOENT || errno == ENOTDIR) return 0;
+    return errno ? errno : EIO;
 }
 
 // Queries one source and, outside status mode, runs the updater on its response. Failures of
 // the query or the response skip the source and are only logged.
 void query_source(UpdateCycle *cycle, const char *command, const char *response_name,
                   const TextBuffer *source_arguments) {
-    platform_unlink(response_name);
+    int undeleted = remove_old_response(response_name);
+    if (undeleted != 0) {
+        log_read(response_name, undeleted);
+        return;
+    }
     int exit_status = 0;
     if (run_command(command, &exit_status) != 0) return;
     JsonValue *response = nullptr;
@@ -142,6 +172,22 @@ int walk_sources(UpdateCycle *cycle, const JsonValue *configuration) {
     return result;
 }
 
+int run_locked_cycle(const char *configuration_path, bool status_mode, char *own_directory) {
+    JsonValue *configuration = nullptr;
+    int result = read_json_file(configuration_path, &configuration);
+    if (result != 0) return result;
+    json_dump_to_log(configuration);
+    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, own_directory, true};
+    if (status_mode)
+        log_message(7, "Get ravcpy: %s", "(null)");
+    else
+        result = prepare_updater(&cycle.updater_prefix, configuration);
+    if (result == 0) result = walk_sources(&cycle, configuration);
+    mem_free(cycle.updater_prefix.data);
+    json_free(&configuration);
+    return result;
+}
+
 } // namespace
 
 int read_json_file(const char *name, JsonValue **document) {
@@ -164,22 +210,15 @@ int read_json_file(const char *name, JsonValue **document) {
         }
         mem_free(text.data);
     }
-    log_message(6, "Read: [%s] ... %s(%d)", name, result == 0 ? "OK" : "FAIL", result);
+    log_read(name, result);
     return result;
 }
 
 int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory) {
-    JsonValue *configuration = nullptr;
-    int result = read_json_file(configuration_path, &configuration);
+    PlatformCycleLock lock;
+    int result = platform_lock_cycle(configuration_path, &lock);
     if (result != 0) return result;
-    json_dump_to_log(configuration);
-    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, own_directory, true};
-    if (status_mode)
-        log_message(7, "Get ravcpy: %s", "(null)");
-    else
-        result = prepare_updater(&cycle.updater_prefix, configuration);
-    if (result == 0) result = walk_sources(&cycle, configuration);
-    mem_free(cycle.updater_prefix.data);
-    json_free(&configuration);
+    result = run_locked_cycle(configuration_path, status_mode, own_directory);
+    platform_unlock_cycle(&lock);
     return result;
 }

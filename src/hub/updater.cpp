@@ -1,8 +1,8 @@
 #include "updater.h"
 
 #include "command.h"
+#include "command_word.h"
 #include "entry.h"
-#include "platform.h"
 #include "support/log.h"
 #include "support/memory.h"
 
@@ -47,37 +47,6 @@ int append_version_text(TextBuffer *text, const JsonValue *response) {
         module = following;
     }
     return status;
-}
-
-uint32_t backslash_run(const char *text, uint32_t length, uint32_t start) {
-    uint32_t end = start;
-    while (end < length && text[end] == '\\')
-        ++end;
-    return end - start;
-}
-
-// Appends text as it must stand inside a double-quoted argument that ends right after it, so
-// that the updater receives it unchanged; 22 for a byte that cannot be carried there.
-int append_in_quotes(TextBuffer *line, const char *text, uint32_t length) {
-    uint32_t i = 0;
-    while (i < length) {
-        uint32_t run = backslash_run(text, length, i);
-        if (run > 0) {
-            int copies = platform_doubles_backslashes(run, i + run == length) ? 2 : 1;
-            for (int copy = 0; copy < copies; ++copy)
-                if (text_buffer_append(line, text + i, run) != 0) return ERROR_NO_MEMORY;
-            i += run;
-            continue;
-        }
-        uint32_t start = i;
-        while (i < length && text[i] != '\\') {
-            if (!platform_carries_in_quotes(static_cast<unsigned char>(text[i])))
-                return ERROR_INVALID;
-            ++i;
-        }
-        if (text_buffer_append(line, text + start, i - start) != 0) return ERROR_NO_MEMORY;
-    }
-    return 0;
 }
 
 // "-ver:kavor@entry@entry..." with its closing quote and a counted zero byte.

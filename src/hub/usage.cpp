@@ -32,12 +32,17 @@ const char USAGE_TEXT[] =
     "  2      --start or --status without -config FILE, or FILE does not exist\n"
     "  7      the copy's command line would be longer than 4095 characters\n"
     "  12     out of memory\n"
+    "  16     another update cycle over the same configuration is running; nothing was done\n"
     "  22     the configuration does not parse, or a required member is missing or wrong\n"
+    "         (an updater whose path holds a double quote, or, on Windows, a script that\n"
+    "         cmd.exe would not run)\n"
     "  -1 -2  a read or write error, or a file that cannot be opened, while copying a program\n"
     "  other  the system's error number: the configuration cannot be read, the copy cannot\n"
     "         be started, or the program's directory is too long\n"
     "\n"
-    "Log: one line per message on standard error, \"YYYYMMDD HHMMSS LEVEL text\".\n";
+    "Log: one line per message on standard error, \"YYYYMMDD HHMMSS LEVEL text\". A source\n"
+    "that fails shows only at -loglevel 6 or 7. A relaunch exits 0 once its copy started,\n"
+    "whatever the cycle then does: run with --start to get the cycle's exit code.\n";
 
 int write_text(FILE *out, const char *text) {
     bool written = fputs(text, out) >= 0;

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -31,6 +36,11 @@ std::string shortened_log(const HubRun &run) {
     for (const std::string &text : run.texts())
         log += "\n  " + (text.size() > 160 ? text.substr(0, 160) + "..." : text);
     return log;
+}
+
+void fs_make_executable(const std::string &path) {
+    std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
 }
 
 Runs recorded_runs(const HubSandbox &sandbox) {
@@ -185,6 +195,11 @@ INSTANTIATE_TEST_SUITE_P(
                                       "r.json\", \"response\": \"r.json\", "
                                       "\"updater_params\": [\"-a\", [\"-b\"]]}]}",
                                       22, "Get ravcpy: ravcpy.exe "},
+                    // Refused before the copy, which would fail with -2: no such file.
+                    ConfigurationCase{"quote_in_the_updater_folder",
+                                      "{\"updater\": {\"application\": "
+                                      "\"x\\\"y/z\\\\example-updater.exe\"}, \"sources\": [{}]}",
+                                      22, "Get ravcpy: Error getting ravcpy"},
                     ConfigurationCase{"source_that_is_not_an_object",
                                       "{\"updater\": {\"application\": \"example-updater.exe\"}, "
                                       "\"sources\": [\"example-query.exe\"]}",
@@ -287,27 +302,68 @@ TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
                         "\"-ver:b@2|2|1|2.3|C:\\B\"] ... ERROR(3)"));
 }
 
-TEST(Cycle, AnUpdaterInAnotherDirectoryGetsItsWorkingCopyThere) {
-    HubSandbox sandbox;
-    sandbox.make_directory("tools");
-    sandbox.write("tools/example-updater.exe", sandbox.read("example-updater.exe"));
-    std::string separator = HubSandbox::windows() ? "\\\\" : "/";
-    std::string configuration = example_configuration({query_source("office")});
-    configuration.replace(configuration.find("example-updater.exe"), 19,
-                          "tools" + separator + "example-updater.exe");
-    sandbox.write("hub.json", configuration);
-    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
-    if (!HubSandbox::windows()) { // the working copy takes the program's permission bits
-        ASSERT_EQ(system(("chmod +x " + sandbox.path() + "/tools/example-updater.exe").c_str()), 0);
+std::string json_escaped(const std::string &text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\' || c == '"') escaped += '\\';
+        escaped += c;
     }
+    return escaped;
+}
+
+// The example configuration with the updater program at another path.
+std::string configuration_with_updater(const std::string &updater_path,
+                                       const std::vector<std::string> &sources) {
+    std::string configuration = example_configuration(sources);
+    configuration.replace(configuration.find("example-updater.exe"), 19,
+                          json_escaped(updater_path));
+    return configuration;
+}
+
+struct UpdaterFolderCase {
+    const char *name;
+    const char *folder;
+    bool absolute; // named by its full path, as an administrator would
+    bool quoted;   // whether the working copy's path stands in quotes
+};
+
+class CycleUpdaterFolder : public testing::TestWithParam<UpdaterFolderCase> {};
+
+// The working copy is written beside the updater and runs from there, wherever that is: a path
+// that the interpreter would cut or act on reaches it in quotes.
+TEST_P(CycleUpdaterFolder, GetsTheWorkingCopyAndRunsItFromThere) {
+    const UpdaterFolderCase &c = GetParam();
+    HubSandbox sandbox;
+    sandbox.make_directory(c.folder);
+    sandbox.write(std::string(c.folder) + "/example-updater.exe",
+                  sandbox.read("example-updater.exe"));
+    if (!HubSandbox::windows()) { // the working copy takes the program's permission bits
+        fs_make_executable(sandbox.path() + "/" + c.folder + "/example-updater.exe");
+    }
+    std::string folder = c.absolute ? sandbox.hub_path(c.folder) : c.folder;
+    std::string separator = HubSandbox::windows() ? "\\" : "/";
+    sandbox.write("hub.json", configuration_with_updater(folder + separator + "example-updater.exe",
+                                                         {query_source("office")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
     HubRun run = run_cycle(sandbox);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_TRUE(sandbox.exists("tools/ravcpy.exe"));
+    EXPECT_TRUE(sandbox.exists(std::string(c.folder) + "/ravcpy.exe"));
     EXPECT_FALSE(sandbox.exists("ravcpy.exe"));
-    std::string working_copy = HubSandbox::windows() ? "tools\\ravcpy.exe" : "tools/ravcpy.exe";
-    EXPECT_TRUE(run.has("Get ravcpy: " + working_copy + " --record updates.txt "));
-    EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
+    std::string working_copy = folder + separator + "ravcpy.exe";
+    if (c.quoted) working_copy = "\"" + working_copy + "\"";
+    EXPECT_TRUE(run.has("Get ravcpy: " + working_copy + " --record updates.txt "))
+        << shortened_log(run);
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
+        << shortened_log(run);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, CycleUpdaterFolder,
+    testing::Values(UpdaterFolderCase{"relative", "tools", false, false},
+                    UpdaterFolderCase{"blanks", "Vendor Updater", true, true},
+                    UpdaterFolderCase{"interpreter_signs", "A & B (x86)", true, true}),
+    [](const testing::TestParamInfo<UpdaterFolderCase> &info) { return info.param.name; });
 
 TEST(Cycle, AnUpdaterThatCannotBeReadEndsTheCycle) {
     HubSandbox sandbox;
@@ -346,6 +402,149 @@ TEST(Cycle, AQueryCommandThatCannotStartSkipsItsSource) {
                                             with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
         << shortened_log(run);
 }
+
+// A file of the sandbox that the hub cannot delete, for as long as this lives: read-only on
+// Windows (Wine takes a file without write permission as read-only), immutable on Linux when the
+// tests run as root (who may delete in any folder), otherwise in a folder without write
+// permission.
+class Undeletable {
+  public:
+    Undeletable(const HubSandbox &sandbox, const std::string &folder, const std::string &name)
+        : folder_(sandbox.path() + "/" + folder), file_(folder_ + "/" + name) {
+        if (HubSandbox::windows())
+            made_ = chmod(file_.c_str(), 0444) == 0;
+        else if (geteuid() == 0)
+            made_ = system(("chattr +i '" + file_ + "' 2>/dev/null").c_str()) == 0;
+        else
+            made_ = chmod(folder_.c_str(), 0555) == 0;
+    }
+    ~Undeletable() {
+        if (!HubSandbox::windows() && geteuid() == 0)
+            (void)!system(("chattr -i '" + file_ + "' 2>/dev/null").c_str());
+        chmod(folder_.c_str(), 0755);
+        chmod(file_.c_str(), 0644);
+    }
+    bool made() const { return made_; }
+
+  private:
+    std::string folder_;
+    std::string file_;
+    bool made_ = false;
+};
+
+TEST(Cycle, AResponseThatCannotBeDeletedBeforeItsQueryIsNeverRead) {
+    HubSandbox sandbox;
+    sandbox.make_directory("locked");
+    const std::string response = "locked/stale-response.json";
+    // The query writes nothing, so only last cycle's response could be read.
+    sandbox.write("hub.json",
+                  example_configuration({"{\"application\": \"example-query.exe - " + response +
+                                             "\", \"response\": \"" + response + "\"}",
+                                         query_source("office")}));
+    std::string stale = one_module_response("stale", 1, 1, "C:\\\\Stale");
+    sandbox.write(response, stale);
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    Undeletable undeletable(sandbox, "locked", "stale-response.json");
+    if (!undeletable.made()) GTEST_SKIP() << "cannot make a file that the hub may not delete";
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
+        << shortened_log(run);
+    // Skipped before its query, as a response that cannot be read, with the error number.
+    int skipped = -1;
+    for (size_t i = 0; i < run.lines.size(); ++i)
+        if (run.lines[i].text.rfind("Read: [" + response + "] ... FAIL(", 0) == 0) skipped = int(i);
+    EXPECT_GE(skipped, 0) << shortened_log(run);
+    EXPECT_FALSE(run.mentions("Executed: [example-query.exe - " + response));
+    EXPECT_EQ(sandbox.read(response), stale);
+}
+
+bool wait_for_file(const HubSandbox &sandbox, const std::string &name, int seconds) {
+    for (int tenths = 0; tenths < seconds * 10; ++tenths) {
+        if (sandbox.exists(name)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST(Cycle, ASecondCycleOverTheSameConfigurationEndsAtOnceAndTouchesNothing) {
+    HubSandbox sandbox;
+    // The first cycle's first query holds it until the gate file appears.
+    std::string held_source = "{\"application\": \"example-query.exe --started started --wait-for "
+                              "gate office-answer.json office-response.json 2\", \"response\": "
+                              "\"office-response.json\"}";
+    sandbox.write("hub.json", example_configuration({held_source, query_source("tools")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write("tools-answer.json", one_module_response("tools", 12, 1, "D:\\\\Tools"));
+    sandbox.write("tools-response.json", "left by someone else");
+    HubRun first{-1, {}, {}, {}, {}};
+    std::thread first_cycle([&] { first = run_cycle(sandbox); });
+    bool started = wait_for_file(sandbox, "started", 60);
+    HubRun second{-1, {}, {}, {}, {}};
+    if (started) second = run_cycle(sandbox);
+    bool untouched = sandbox.read("tools-response.json") == "left by someone else";
+    sandbox.write("gate", "");
+    first_cycle.join();
+    ASSERT_TRUE(started) << shortened_log(first);
+    EXPECT_EQ(second.exit_code, 16);
+    EXPECT_TRUE(second.has("Exit code: 16"));
+    EXPECT_FALSE(second.mentions("Read: [")) << shortened_log(second);
+    EXPECT_FALSE(second.mentions("Executed: [")) << shortened_log(second);
+    EXPECT_TRUE(untouched);
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"}),
+                                            with_record({"-ver:tools@12|1|1|2.3|D:\\Tools"})}))
+        << shortened_log(first);
+}
+
+struct ScriptUpdaterCase {
+    const char *name;
+    bool on_windows;          // the case is for the Windows build, else for Linux
+    const char *script;       // the updater's file name
+    const char *working_copy; // null: refused before anything is copied
+};
+
+class CycleScriptUpdater : public testing::TestWithParam<ScriptUpdaterCase> {};
+
+// A script that hands its arguments on to the example updater beside it.
+std::string forwarding_script(bool windows) {
+    return windows ? "@\"%~dp0example-updater.exe\" %*\r\n"
+                   : "#!/bin/sh\nexec \"$(dirname \"$0\")/example-updater.exe\" \"$@\"\n";
+}
+
+TEST_P(CycleScriptUpdater, RunsUnderANameItsInterpreterRunsOrIsRefused) {
+    const ScriptUpdaterCase &c = GetParam();
+    if (c.on_windows != HubSandbox::windows()) GTEST_SKIP() << "for the other platform";
+    HubSandbox sandbox;
+    sandbox.write(c.script, forwarding_script(c.on_windows));
+    if (!c.on_windows) fs_make_executable(sandbox.path() + "/" + c.script);
+    sandbox.write("hub.json", configuration_with_updater(c.script, {query_source("office")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    if (!c.working_copy) {
+        EXPECT_EQ(run.exit_code, 22);
+        EXPECT_TRUE(run.has("Get ravcpy: Error getting ravcpy"));
+        EXPECT_FALSE(run.mentions("Copy file:"));
+        EXPECT_FALSE(sandbox.exists(UPDATER_RECORD));
+        return;
+    }
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(sandbox.read(c.working_copy), sandbox.read(c.script));
+    EXPECT_TRUE(run.has("Get ravcpy: " + std::string(c.working_copy) + " --record updates.txt "));
+    EXPECT_EQ(recorded_runs(sandbox), (Runs{with_record({registration_argument(sandbox, "office")}),
+                                            with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
+        << shortened_log(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, CycleScriptUpdater,
+    testing::Values(ScriptUpdaterCase{"cmd", true, "update.cmd", "ravcpy.cmd"},
+                    ScriptUpdaterCase{"bat_in_capitals", true, "UPDATE.BAT", "ravcpy.bat"},
+                    ScriptUpdaterCase{"powershell", true, "update.ps1", nullptr},
+                    ScriptUpdaterCase{"shell", false, "update.sh", "ravcpy.exe"}),
+    [](const testing::TestParamInfo<ScriptUpdaterCase> &info) { return info.param.name; });
 
 // Texts that a shell or cmd would act on inside the quoted version argument, and the backslash
 // runs that they would halve. Each must reach the updater byte for byte as one argument, or stop

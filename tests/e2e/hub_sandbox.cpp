@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -257,7 +258,9 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     // Standard output goes to a file beside the sandbox, so that it never shows in the sandbox.
-    std::string output_file = path_ + ".stdout";
+    // One file per run, so that runs on several threads at once keep theirs apart.
+    static std::atomic<int> runs{0};
+    std::string output_file = path_ + ".stdout." + std::to_string(runs++);
     posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
