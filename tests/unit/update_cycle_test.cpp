@@ -98,7 +98,7 @@ std::string cycle_configuration(bool with_updater) {
     std::string source = "{\"application\": \"" + copy_command() +
                          "\", \"response\": \"response.json\", \"updater_params\": [\"-x\", 1]}";
     // The updater is a plain file: its runs fail harmlessly, with the error sent to a file.
-    std::string updater = "\"updater\": {\"application\": \"updater.txt\", \"parameters\": "
+    std::string updater = "\"updater\": {\"application\": \"updater.exe\", \"parameters\": "
                           "[\"2>updater-errors.txt\", true]}, ";
     std::string configuration = "{";
     if (with_updater) configuration += updater;
@@ -113,7 +113,7 @@ TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
     LogCapture log;
     bool status_mode = GetParam();
     directory.write("hub.json", cycle_configuration(!status_mode));
-    directory.write("updater.txt", "not a program");
+    directory.write("updater.exe", "not a program");
     directory.write("answer.json",
                     "{\"kavor\": \"k\", \"modules\": [{\"application\": 1, \"module\": 2, "
                     "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"P\"}]}");
