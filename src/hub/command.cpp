@@ -35,7 +35,7 @@ int wrap_in_quotes(TextBuffer *wrapped, const char *command) {
 
 } // namespace
 
-int run_command(const char *command, int *exit_status) {
+int run_command(const char *command, int *exit_status, unsigned long timeout_milliseconds) {
     TextBuffer wrapped;
     text_buffer_init(&wrapped);
     if (wrap_in_quotes(&wrapped, command) != 0) {
@@ -44,10 +44,12 @@ int run_command(const char *command, int *exit_status) {
     }
     errno = 0;
     int status = -1;
-    int refusal = platform_run_command(wrapped.data, &status);
-    int result = refusal != 0 ? refusal : status == -1 ? errno : 0;
+    bool timed_out = false;
+    int refusal = platform_run_command(wrapped.data, timeout_milliseconds, &status, &timed_out);
+    int result = refusal != 0 ? refusal : timed_out ? ETIMEDOUT : status == -1 ? errno : 0;
     if (refusal == 0) *exit_status = status;
-    log_message(7, "Executed: [%s] ... %s(%d)", command, exit_word(status), status);
+    log_message(7, "Executed: [%s] ... %s(%d)", command,
+                timed_out ? "TIMEOUT" : exit_word(status), status);
     mem_free(wrapped.data);
     return result;
 }

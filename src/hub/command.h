@@ -8,4 +8,7 @@
 // wrapped command cannot be composed (nothing run, *exit_status untouched). When the platform
 // refuses the line before calling the interpreter (a line longer than cmd.exe takes: E2BIG),
 // it is logged as FAIL(-1), its error number is returned and *exit_status is left untouched.
-int run_command(const char *command, int *exit_status);
+// With a timeout (milliseconds, 0 for none) a command still running then is ended with every
+// process it started; the line says "TIMEOUT" with the status it was ended with (Windows 1460,
+// POSIX 137) and the result is ETIMEDOUT. The command line is the same with or without one.
+int run_command(const char *command, int *exit_status, unsigned long timeout_milliseconds = 0);

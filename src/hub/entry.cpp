@@ -63,7 +63,9 @@ bool resolve_own_directory(const char *program_path, char *directory) {
     unsigned long length = platform_full_path(program_path, FULL_PATH_SIZE, full_path, &file_part);
     if (length == 0 || length >= FULL_PATH_SIZE || !file_part) return false;
     size_t directory_length = file_part == full_path ? length : size_t(file_part - full_path - 1);
-    if (directory_length >= OWN_DIRECTORY_SIZE) return false;
+    if (directory_length >= OWN_DIRECTORY_SIZE ||
+        platform_path_length(full_path, directory_length) >= OWN_DIRECTORY_LIMIT)
+        return false;
     memcpy(directory, full_path, directory_length);
     directory[directory_length] = '\0';
     return true;

@@ -23,5 +23,6 @@ void scan_log_level(int count, char **arguments);
 
 // Fills directory (OWN_DIRECTORY_SIZE bytes) with the full directory of program_path, without a
 // trailing separator. False when it cannot be resolved or the directory does not fit (it may
-// hold 259 characters; the program's file name comes on top).
+// hold 259 characters as the platform counts them, UTF-16 units on Windows and bytes elsewhere;
+// the program's file name comes on top).
 bool resolve_own_directory(const char *program_path, char *directory);

@@ -1,18 +1,22 @@
 // What the hub needs from the operating system, behind one interface.
 //
-// Windows gets the real Win32 and C runtime calls. Elsewhere a small POSIX layer behaves as the
-// hub expects of them: '/' separates directories, a file name loses its trailing blanks before
+// Windows gets the real Win32 and C runtime calls, in their wide (UTF-16) forms: the hub's
+// names and texts are UTF-8 and are converted there. Elsewhere a small POSIX layer behaves as the
+// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its trailing blanks before
 // it reaches the file system (as Windows does), and a command runs through /bin/sh.
 #pragma once
 
+#include "support/text_buffer.h"
+
+#include <cstddef>
 #include <cstdio>
 
 // The separator the hub puts between a directory and a file name, and looks for to cut one.
 extern const char platform_separator;
 
 // Resolves path against the current directory without requiring the file to exist, as
-// GetFullPathNameA does. Returns the length written to buffer (without the NUL), the size
-// needed when size is too small (buffer then untouched), or 0 on failure. *file_part receives
+// GetFullPathNameW does. Returns the length in bytes written to buffer (without the NUL), the
+// size needed when size is too small (buffer then untouched), or 0 on failure. *file_part receives
 // the start of the final component inside buffer, or null when the path ends in a separator.
 unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
                                  char **file_part);
@@ -37,10 +41,24 @@ void platform_copy_mode(const char *destination, const char *source);
 // interpreter takes it, and waits for it. Whenever the interpreter is called, stores its exit
 // status in *exit_status (-1 with errno set when it cannot be started) and returns 0. Returns an
 // error number without calling it, *exit_status untouched, when the line is refused beforehand:
-// E2BIG for a line longer than cmd.exe takes (8191 characters), ENOMEM, EINVAL. POSIX runs the
-// text inside the quotes with /bin/sh -c; a command killed by a signal gives 128 + the signal
-// number.
-int platform_run_command(const char *wrapped_command, int *exit_status);
+// E2BIG for a line longer than cmd.exe takes (8191 characters), EILSEQ for text that is not
+// UTF-8 (Windows), ENOMEM, EINVAL. POSIX runs the text inside the quotes with /bin/sh -c; a
+// command killed by a signal gives 128 + the signal number.
+// With a timeout (milliseconds; 0 waits without limit, exactly as before), a command still
+// running then is ended with every process it started and *timed_out is set: Windows runs the
+// interpreter in a job of its own and ends the job (status 1460, ERROR_TIMEOUT); POSIX runs the
+// shell in a process group of its own and kills the group (status 128 + 9).
+int platform_run_command(const char *wrapped_command, unsigned long timeout_milliseconds,
+                         int *exit_status, bool *timed_out);
+
+// The length of a path as the platform's path limits count it: UTF-16 units of UTF-8 text on
+// Windows, bytes elsewhere.
+size_t platform_path_length(const char *path, size_t bytes);
+
+// Decodes text that is not valid UTF-8 from the platform's legacy code page into UTF-8, in
+// place (length updated, zero-terminated). Windows: the ANSI code page, as Windows tools read
+// such files. POSIX: names and texts are bytes, so it stays as it is. Returns 0, or 12.
+int platform_decode_legacy_text(TextBuffer *text);
 
 // Whether byte can stand inside a double-quoted argument of a command line and reach the
 // program as it is. Refused are the bytes the command interpreter still acts on inside double

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -81,13 +83,43 @@ bool runs_from_current_directory(const char *command) {
     return stat(name, &status) == 0 && S_ISREG(status.st_mode) && access(name, X_OK) == 0;
 }
 
+int exit_status_of(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
 int wait_for(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return exit_status_of(status);
+}
+
+// Waits for the shell, which leads its own process group; past the timeout kills the whole
+// group and reaps the shell.
+int wait_within(pid_t child, unsigned long timeout_milliseconds, bool *timed_out) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long pause_microseconds = 1000;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) return exit_status_of(status);
+        if (done < 0 && errno != EINTR) return -1;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        unsigned long elapsed = (unsigned long)((now.tv_sec - start.tv_sec) * 1000 +
+                                                (now.tv_nsec - start.tv_nsec) / 1000000);
+        if (elapsed >= timeout_milliseconds) break;
+        usleep(useconds_t(pause_microseconds));
+        // Short pauses first, for the many commands that end at once; then a tenth of a second.
+        if (pause_microseconds < 100000) pause_microseconds *= 2;
+    }
+    *timed_out = true;
+    kill(-child, SIGKILL);
+    wait_for(child);
+    return 128 + SIGKILL;
 }
 
 } // namespace
@@ -156,7 +188,17 @@ void platform_copy_mode(const char *destination, const char *source) {
     if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
 }
 
-int platform_run_command(const char *wrapped_command, int *exit_status) {
+size_t platform_path_length(const char *, size_t bytes) {
+    return bytes;
+}
+
+int platform_decode_legacy_text(TextBuffer *) {
+    return 0;
+}
+
+int platform_run_command(const char *wrapped_command, unsigned long timeout_milliseconds,
+                         int *exit_status, bool *timed_out) {
+    *timed_out = false;
     size_t length = strlen(wrapped_command);
     if (length < 2) return EINVAL;
     // Room for "./", the text inside the wrapping quotes and a NUL.
@@ -169,14 +211,25 @@ int platform_run_command(const char *wrapped_command, int *exit_status) {
         memcpy(to_run, "./", 2);
     }
     char *shell_arguments[] = {const_cast<char *>("sh"), const_cast<char *>("-c"), to_run, nullptr};
+    // With a timeout the shell leads a process group of its own, so that everything it started
+    // can be ended together.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (timeout_milliseconds != 0) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t child = 0;
-    int error = posix_spawn(&child, "/bin/sh", nullptr, nullptr, shell_arguments, environ);
+    int error = posix_spawn(&child, "/bin/sh", nullptr, &attributes, shell_arguments, environ);
+    posix_spawnattr_destroy(&attributes);
     mem_free(command);
     if (error != 0) {
         errno = error;
         *exit_status = -1;
-    } else {
+    } else if (timeout_milliseconds == 0) {
         *exit_status = wait_for(child);
+    } else {
+        *exit_status = wait_within(child, timeout_milliseconds, timed_out);
     }
     return 0;
 }

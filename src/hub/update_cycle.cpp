@@ -3,6 +3,7 @@
 #include "command.h"
 #include "command_word.h"
 #include "copy_file.h"
+#include "file_text.h"
 #include "platform.h"
 #include "support/log.h"
 #include "support/memory.h"
@@ -10,6 +11,8 @@
 #include "updater.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -19,9 +22,14 @@ const int ERROR_INVALID = 22;
 const int ERROR_NO_MEMORY = 12;
 const size_t READ_BUFFER_SIZE = 4096;
 
+// The longest timeout a command can be given: what a 32-bit millisecond count holds (24.8 days);
+// a longer one is taken as this.
+const double LONGEST_TIMEOUT_MILLISECONDS = 2147483647.0;
+
 struct UpdateCycle {
     bool status_mode;
     TextBuffer updater_prefix;
+    unsigned long updater_timeout; // milliseconds, 0 for none
     char *own_directory;
     bool first_source;
 };
@@ -43,6 +51,22 @@ int append_argument_texts(TextBuffer *out, const JsonValue *array) {
         if (text_buffer_append(out, text, length) != 0 || text_buffer_append(out, " ", 1) != 0)
             return ERROR_NO_MEMORY;
     }
+    return 0;
+}
+
+// The object's optional "timeout" in seconds, as milliseconds: 0 (no limit) when it is absent; a
+// positive number gives at least 1 ms and at most the longest; anything else is 22.
+int read_timeout(const JsonValue *object, unsigned long *milliseconds) {
+    *milliseconds = 0;
+    JsonValue *timeout = json_object_find(object, "timeout", nullptr);
+    if (!timeout) return 0;
+    if (json_type(timeout) != JSON_NUMBER) return ERROR_INVALID;
+    double seconds = strtod(json_text(timeout, nullptr), nullptr);
+    if (!(seconds > 0)) return ERROR_INVALID;
+    double rounded_up = ceil(seconds * 1000);
+    *milliseconds = (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS
+                                        ? rounded_up
+                                        : LONGEST_TIMEOUT_MILLISECONDS);
     return 0;
 }
 
@@ -81,7 +105,7 @@ int append_parameters(TextBuffer *prefix, const JsonValue *updater) {
 // Copies the updater to its working copy in its directory and builds the updater command
 // prefix, which starts with the working copy's path as one word. A path that cannot be carried
 // is refused before anything is copied.
-int prepare_updater(TextBuffer *prefix, const JsonValue *configuration) {
+int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue *configuration) {
     JsonValue *updater = nullptr;
     JsonValue *application = nullptr;
     TextBuffer updater_name;
@@ -90,6 +114,7 @@ int prepare_updater(TextBuffer *prefix, const JsonValue *configuration) {
     text_buffer_init(&working_copy);
     int result = json_object_get(&updater, configuration, "updater", JSON_OBJECT);
     if (result == 0) result = json_object_get(&application, updater, "application", JSON_STRING);
+    if (result == 0) result = read_timeout(updater, timeout);
     if (result == 0)
         result = append_member_text(&updater_name, updater, "application", JSON_STRING, " ");
     if (result == 0) result = compose_working_copy(&working_copy, json_text(application, nullptr));
@@ -118,23 +143,27 @@ int remove_old_response(const char *response_name) {
 
 // Queries one source and, outside status mode, runs the updater on its response. Failures of
 // the query or the response skip the source and are only logged.
-void query_source(UpdateCycle *cycle, const char *command, const char *response_name,
-                  const TextBuffer *source_arguments) {
+void query_source(UpdateCycle *cycle, const char *command, unsigned long timeout,
+                  const char *response_name, const TextBuffer *source_arguments) {
     int undeleted = remove_old_response(response_name);
     if (undeleted != 0) {
         log_read(response_name, undeleted);
         return;
     }
     int exit_status = 0;
-    if (run_command(command, &exit_status) != 0) return;
+    int ran = run_command(command, &exit_status, timeout);
+    // A query ended at its timeout may have written part of its response: it is never read.
+    if (ran == ETIMEDOUT) platform_unlink(response_name);
+    if (ran != 0) return;
     JsonValue *response = nullptr;
     if (read_json_file(response_name, &response) != 0) return;
     if (!cycle->status_mode) platform_unlink(response_name);
     json_dump_to_log(response);
     if (!cycle->status_mode) {
         if (cycle->first_source)
-            register_hub_module(&cycle->updater_prefix, response, cycle->own_directory);
-        run_updater(&cycle->updater_prefix, response, source_arguments);
+            register_hub_module(&cycle->updater_prefix, response, cycle->own_directory,
+                                cycle->updater_timeout);
+        run_updater(&cycle->updater_prefix, response, source_arguments, cycle->updater_timeout);
         cycle->first_source = false;
     }
     json_free(&response);
@@ -146,16 +175,18 @@ int process_source(UpdateCycle *cycle, const JsonValue *source) {
     text_buffer_init(&source_arguments);
     JsonValue *command = nullptr;
     JsonValue *response_name = nullptr;
+    unsigned long timeout = 0;
     int result = json_object_get(&command, source, "application", JSON_STRING);
     if (result == 0) result = json_object_get(&response_name, source, "response", JSON_STRING);
+    if (result == 0) result = read_timeout(source, &timeout);
     if (result == 0) {
         JsonValue *parameters = json_object_find(source, "updater_params", nullptr);
         if (parameters && json_type(parameters) == JSON_ARRAY)
             result = append_argument_texts(&source_arguments, parameters);
     }
     if (result == 0)
-        query_source(cycle, json_text(command, nullptr), json_text(response_name, nullptr),
-                     &source_arguments);
+        query_source(cycle, json_text(command, nullptr), timeout,
+                     json_text(response_name, nullptr), &source_arguments);
     mem_free(source_arguments.data);
     return result;
 }
@@ -177,11 +208,11 @@ int run_locked_cycle(const char *configuration_path, bool status_mode, char *own
     int result = read_json_file(configuration_path, &configuration);
     if (result != 0) return result;
     json_dump_to_log(configuration);
-    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, own_directory, true};
+    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, 0, own_directory, true};
     if (status_mode)
         log_message(7, "Get ravcpy: %s", "(null)");
     else
-        result = prepare_updater(&cycle.updater_prefix, configuration);
+        result = prepare_updater(&cycle.updater_prefix, &cycle.updater_timeout, configuration);
     if (result == 0) result = walk_sources(&cycle, configuration);
     mem_free(cycle.updater_prefix.data);
     json_free(&configuration);
@@ -192,7 +223,9 @@ int run_locked_cycle(const char *configuration_path, bool status_mode, char *own
 
 int read_json_file(const char *name, JsonValue **document) {
     int result = 0;
-    FILE *file = platform_fopen(name, "rt");
+    // Binary: Windows text mode would turn CR LF into LF inside UTF-16 text and end a file at
+    // its first byte 0x1A.
+    FILE *file = platform_fopen(name, "rb");
     if (!file) {
         result = errno;
     } else {
@@ -200,7 +233,8 @@ int read_json_file(const char *name, JsonValue **document) {
         text_buffer_init(&text);
         result = read_whole_file(file, &text);
         fclose(file);
-        if (result == 0) result = text_buffer_append(&text, "", 1);
+        if (result == 0) result = decode_file_text(&text);
+        if (result == ERROR_INVALID) *document = nullptr;
         if (result == 0) {
             const char *end = nullptr;
             if (json_parse(text.data, &end, document) != 0) {

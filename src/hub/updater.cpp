@@ -78,14 +78,15 @@ char *format_registration(const char *identifier, const char *directory) {
     return text;
 }
 
-int run_registration(const TextBuffer *prefix, const char *registration) {
+int run_registration(const TextBuffer *prefix, const char *registration,
+                     unsigned long timeout_milliseconds) {
     JsonValue *document = nullptr;
     const char *end = nullptr;
     int status = json_parse(registration, &end, &document);
     if (status == 0) {
         TextBuffer no_arguments;
         text_buffer_init(&no_arguments);
-        run_updater(prefix, document, &no_arguments);
+        run_updater(prefix, document, &no_arguments, timeout_milliseconds);
         mem_free(no_arguments.data);
     }
     json_free(&document);
@@ -116,7 +117,7 @@ int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
 }
 
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
-                const TextBuffer *source_arguments) {
+                const TextBuffer *source_arguments, unsigned long timeout_milliseconds) {
     TextBuffer line;
     text_buffer_init(&line);
     int status = compose_updater_command_line(&line, prefix, response, source_arguments);
@@ -126,13 +127,14 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
         return status;
     }
     int exit_status = 0;
-    run_command(line.data, &exit_status);
+    run_command(line.data, &exit_status, timeout_milliseconds);
     log_message(7, "Execute updater: %s", line.data);
     mem_free(line.data);
     return 0;
 }
 
-int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory) {
+int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory,
+                        unsigned long timeout_milliseconds) {
     JsonValue *identifier = nullptr;
     int status = json_object_get(&identifier, response, "kavor", JSON_STRING);
     if (status != 0) {
@@ -141,7 +143,8 @@ int register_hub_module(const TextBuffer *prefix, const JsonValue *response, cha
     }
     to_forward_slashes(own_directory);
     char *registration = format_registration(json_text(identifier, nullptr), own_directory);
-    status = registration ? run_registration(prefix, registration) : ERROR_NO_MEMORY;
+    status = registration ? run_registration(prefix, registration, timeout_milliseconds)
+                          : ERROR_NO_MEMORY;
     log_message(7, "Update quorlix: %s", status == 0 ? registration : "Error updating quorlix");
     mem_free(registration);
     return status;

@@ -32,12 +32,15 @@ int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
 // Runs the updater: prefix, source arguments, then the version argument made from the response.
 // Returns 0 once it ran, whatever its outcome; 22 when the response lacks a usable member or
 // holds a byte that cannot be carried inside the quoted version argument; 12 without memory.
-// Nothing runs on a failure; neither buffer changes.
+// Nothing runs on a failure; neither buffer changes. A run still going after the timeout
+// (milliseconds, 0 for none) is ended, as run_command says, and still counts as run.
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
-                const TextBuffer *source_arguments);
+                const TextBuffer *source_arguments, unsigned long timeout_milliseconds = 0);
 
 // Registers the hub with the updater as module 10 of application 2, version 1.4, installed in
 // own_directory (rewritten in place with forward slashes), under the response's identifier.
 // Returns 0 once the updater was invoked; 22 without a usable "kavor"; the parse status (1024,
-// 2048) when the registration text does not parse; 12 without memory.
-int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory);
+// 2048) when the registration text does not parse; 12 without memory. The updater run has the
+// timeout of run_updater.
+int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory,
+                        unsigned long timeout_milliseconds = 0);

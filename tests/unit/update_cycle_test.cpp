@@ -123,7 +123,8 @@ TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
         if (nth == 0) {
             EXPECT_EQ(result, 0);
         } else {
-            EXPECT_TRUE(result == 0 || result == 12 || result == 22) << result;
+            // -2: the platform could not open the updater to copy it without memory.
+            EXPECT_TRUE(result == 0 || result == 12 || result == 22 || result == -2) << result;
         }
     });
     EXPECT_GT(runs, 10u);
