@@ -13,40 +13,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-using Runs = std::vector<std::vector<std::string>>;
-
-const Lines RECORD_ARGUMENTS = {"--record", UPDATER_RECORD};
-
-Lines with_record(const Lines &arguments) {
-    Lines all = RECORD_ARGUMENTS;
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return all;
-}
-
-HubRun run_cycle(const HubSandbox &sandbox, const Lines &extra = {}) {
-    Lines arguments = {"--start", "-config", "hub.json", "-loglevel", "7"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return sandbox.run(arguments);
-}
-
-// The log with its long lines cut, for a failure message.
-std::string shortened_log(const HubRun &run) {
-    std::string log;
-    for (const std::string &text : run.texts())
-        log += "\n  " + (text.size() > 160 ? text.substr(0, 160) + "..." : text);
-    return log;
-}
-
-void fs_make_executable(const std::string &path) {
-    std::filesystem::permissions(path, std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
-}
-
-Runs recorded_runs(const HubSandbox &sandbox) {
-    return updater_runs(sandbox.read(UPDATER_RECORD));
-}
-
 TEST(Cycle, TwoSourcesRegisterOnceBeforeTheFirstUpdaterRun) {
     HubSandbox sandbox;
     sandbox.write("hub.json",
@@ -200,6 +166,19 @@ INSTANTIATE_TEST_SUITE_P(
                                       "{\"updater\": {\"application\": "
                                       "\"x\\\"y/z\\\\example-updater.exe\"}, \"sources\": [{}]}",
                                       22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"updater_timeout_as_a_string",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\", "
+                                      "\"timeout\": \"30\"}, \"sources\": [{}]}",
+                                      22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"updater_timeout_of_zero",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\", "
+                                      "\"timeout\": 0}, \"sources\": [{}]}",
+                                      22, "Get ravcpy: Error getting ravcpy"},
+                    ConfigurationCase{"negative_source_timeout",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [{\"application\": \"example-query.exe - "
+                                      "r.json\", \"response\": \"r.json\", \"timeout\": -1}]}",
+                                      22, "Get ravcpy: ravcpy.exe "},
                     ConfigurationCase{"source_that_is_not_an_object",
                                       "{\"updater\": {\"application\": \"example-updater.exe\"}, "
                                       "\"sources\": [\"example-query.exe\"]}",
@@ -302,24 +281,6 @@ TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
                         "\"-ver:b@2|2|1|2.3|C:\\B\"] ... ERROR(3)"));
 }
 
-std::string json_escaped(const std::string &text) {
-    std::string escaped;
-    for (char c : text) {
-        if (c == '\\' || c == '"') escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
-}
-
-// The example configuration with the updater program at another path.
-std::string configuration_with_updater(const std::string &updater_path,
-                                       const std::vector<std::string> &sources) {
-    std::string configuration = example_configuration(sources);
-    configuration.replace(configuration.find("example-updater.exe"), 19,
-                          json_escaped(updater_path));
-    return configuration;
-}
-
 struct UpdaterFolderCase {
     const char *name;
     const char *folder;
@@ -338,7 +299,7 @@ TEST_P(CycleUpdaterFolder, GetsTheWorkingCopyAndRunsItFromThere) {
     sandbox.write(std::string(c.folder) + "/example-updater.exe",
                   sandbox.read("example-updater.exe"));
     if (!HubSandbox::windows()) { // the working copy takes the program's permission bits
-        fs_make_executable(sandbox.path() + "/" + c.folder + "/example-updater.exe");
+        make_executable(sandbox.path() + "/" + c.folder + "/example-updater.exe");
     }
     std::string folder = c.absolute ? sandbox.hub_path(c.folder) : c.folder;
     std::string separator = HubSandbox::windows() ? "\\" : "/";
@@ -519,7 +480,7 @@ TEST_P(CycleScriptUpdater, RunsUnderANameItsInterpreterRunsOrIsRefused) {
     if (c.on_windows != HubSandbox::windows()) GTEST_SKIP() << "for the other platform";
     HubSandbox sandbox;
     sandbox.write(c.script, forwarding_script(c.on_windows));
-    if (!c.on_windows) fs_make_executable(sandbox.path() + "/" + c.script);
+    if (!c.on_windows) make_executable(sandbox.path() + "/" + c.script);
     sandbox.write("hub.json", configuration_with_updater(c.script, {query_source("office")}));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
     HubRun run = run_cycle(sandbox);

@@ -12,8 +12,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::string banner(const HubSandbox &sandbox) {
     return sandbox.program_path() + " v.1.4";
 }
