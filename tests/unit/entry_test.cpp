@@ -77,16 +77,23 @@ TEST(OwnDirectory, ARootProgramGivesTheBareRoot) {
     }
 }
 
+// 259 characters as the platform counts them: bytes on Linux, UTF-16 units on Windows, where a
+// directory of two-byte UTF-8 letters therefore fits too.
 TEST(OwnDirectory, ADirectoryOfUpTo259CharactersFits) {
-    char own[OWN_DIRECTORY_SIZE];
-    std::string root = platform_separator == '\\' ? "C:\\" : "/";
-    std::string longest = root + std::string(OWN_DIRECTORY_LIMIT - 1 - root.size(), 'd');
-    ASSERT_EQ(longest.size(), size_t(OWN_DIRECTORY_LIMIT - 1));
-    std::string program = longest + platform_separator + "update-hub.exe";
-    ASSERT_TRUE(resolve_own_directory(program.c_str(), own));
-    EXPECT_EQ(std::string(own), longest);
-    std::string too_long = longest + "d" + platform_separator + "update-hub.exe";
-    EXPECT_FALSE(resolve_own_directory(too_long.c_str(), own));
+    bool windows = platform_separator == '\\';
+    for (std::string letter : {"d", "\xC5\xBC"}) { // ż: two bytes, one UTF-16 unit
+        if (letter.size() > 1 && !windows) continue;
+        char own[OWN_DIRECTORY_SIZE];
+        std::string root = windows ? "C:\\" : "/";
+        std::string longest = root;
+        for (size_t i = root.size(); i < size_t(OWN_DIRECTORY_LIMIT - 1); ++i)
+            longest += letter;
+        std::string program = longest + platform_separator + "update-hub.exe";
+        ASSERT_TRUE(resolve_own_directory(program.c_str(), own)) << letter;
+        EXPECT_EQ(std::string(own), longest);
+        std::string too_long = longest + letter + platform_separator + "update-hub.exe";
+        EXPECT_FALSE(resolve_own_directory(too_long.c_str(), own)) << letter;
+    }
 }
 
 TEST(OwnDirectory, APathThatCannotBeResolvedIsRefused) {
