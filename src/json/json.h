@@ -35,7 +35,11 @@ enum JsonType : uint32_t {
 };
 
 // Status words. The parsers return the JsonType code of what they read on success; document
-// level operations return 0. A status is a failure exactly when it has 1024 or 2048 set.
+// level operations return 0. The parsers, the composer and the editing operations fail with
+// JSON_ENOMEM or JSON_ESYNTAX (and the value parsers say JSON_NOMATCH when no value of their
+// kind is there). Other operations have statuses of their own, said where they are declared:
+// json_object_get returns 22, the writer 12 or a sink's own non-zero result. Compare a status
+// with the success the operation names (0, or the type code); do not test it for bits.
 enum JsonStatus : int {
     JSON_NOMATCH = 1,    // no value of the asked kind starts here, or the text ended inside it
     JSON_ENOMEM = 1024,  // a heap allocation failed
@@ -173,7 +177,10 @@ JsonObject *json_object_sort(JsonObject *object);
 // Parses a document. Returns 0 and stores the array or object in *root (when root is given),
 // or JSON_ESYNTAX / JSON_ENOMEM and stores null there. A text of fewer than two bytes is
 // JSON_ESYNTAX with *end at the text and *root not written. On success *end is just behind the
-// closing bracket or brace.
+// closing bracket or brace. On a syntax error *end is at the first byte that cannot continue the
+// document ("[1, x]": at x), except when the text ends first: then it is at the start of the
+// innermost value left unfinished ("[1, 2": at the text's start; "[\"abc": at the quote), or
+// at the text's end when that is a member's key ("{\"abc").
 int json_parse(const char *text, const char **end, JsonValue **root);
 
 // Skips white space and reads one value of any kind: string, number, literal, array or object,
@@ -222,13 +229,17 @@ struct JsonWriter {
     void *sink_context;
     TextBuffer *escape_buffer; // for json_escape_string (the composer); released by it
     char staging[256];
+    // What is written for each separator: separator_length bytes of each field. json_writer_init
+    // sets the one-line form below with length 2. A caller may set other separators of one
+    // common length of 0, 1 or 2 (1 and "[", "]", "{", "}", ":", ",": compact output) before
+    // writing; a length above 2 is not allowed (the fields hold two bytes and a NUL).
     char open_array[3];       // "[ "
     char close_array[3];      // " ]"
     char open_object[3];      // "{ "
     char close_object[3];     // " }"
     char name_separator[3];   // ": "
     char value_separator[3];  // ", "
-    int32_t separator_length; // 2: bytes written of each separator
+    int32_t separator_length; // 2
     char *write_pos;          // staging + staging_used
     uint32_t staging_capacity;
     uint32_t staging_used;
