@@ -44,8 +44,9 @@ void *mem_pool_resize(void *block, size_t old_size, size_t new_size);
 // Frees a block of size bytes, the size it was last allocated or resized to. Null is ignored.
 BLOCK_POOL_INLINE void mem_pool_free(void *block, size_t size);
 
-// Bytes the pool now holds from the system in slabs, for all threads together (large blocks not
-// included). For tests and benchmarks.
+// Bytes the pool now holds from the system, for all threads together: its slabs, the empty slabs
+// still committed and the regions' records (large blocks not included). For tests and
+// benchmarks.
 size_t mem_pool_system_bytes();
 
 #if !defined(BLOCK_POOL_REPLACED)
