@@ -412,3 +412,7 @@ POOL_OWN_ACCESS void *mem_pool_resize(void *block, size_t old_size, size_t new_s
 size_t mem_pool_system_bytes() {
     return slab_memory_committed_bytes();
 }
+
+size_t mem_pool_slab_bytes() {
+    return slab_memory_out_bytes();
+}

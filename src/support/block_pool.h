@@ -49,6 +49,10 @@ BLOCK_POOL_INLINE void mem_pool_free(void *block, size_t size);
 // benchmarks.
 size_t mem_pool_system_bytes();
 
+// Bytes of the slabs the pool's heaps hold, for all threads together: mem_pool_system_bytes
+// without what the regions keep for reuse. For tests.
+size_t mem_pool_slab_bytes();
+
 #if !defined(BLOCK_POOL_REPLACED)
 #include "block_pool_fast.h"
 #endif

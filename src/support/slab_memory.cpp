@@ -32,6 +32,7 @@ Region *oldest_region = nullptr;
 Region *newest_region = nullptr;
 unsigned kept_empty = 0; // empty and committed places, all regions together
 std::atomic<size_t> committed_bytes{0};
+std::atomic<size_t> out_bytes{0};
 
 Region *region_of(void *slab) {
     return reinterpret_cast<Region *>(reinterpret_cast<uintptr_t>(slab) &
@@ -142,6 +143,7 @@ void decommit_kept() {
 void *place_taken(Region *region, unsigned index) {
     set_bit(region->out, index);
     ++region->slabs_out;
+    out_bytes.fetch_add(SLAB_BYTES, std::memory_order_relaxed);
     return place(region, index);
 }
 
@@ -185,6 +187,7 @@ void slab_memory_release(void *slab) {
     std::lock_guard<std::mutex> hold(region_lock);
     Region *region = region_of(slab);
     clear_bit(region->out, place_index(region, slab));
+    out_bytes.fetch_sub(SLAB_BYTES, std::memory_order_relaxed);
     ++kept_empty;
     if (--region->slabs_out == 0) {
         region_given_back(region);
@@ -195,4 +198,8 @@ void slab_memory_release(void *slab) {
 
 size_t slab_memory_committed_bytes() {
     return committed_bytes.load(std::memory_order_relaxed);
+}
+
+size_t slab_memory_out_bytes() {
+    return out_bytes.load(std::memory_order_relaxed);
 }

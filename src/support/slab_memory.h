@@ -35,3 +35,6 @@ void slab_memory_release(void *slab);
 // Memory the regions hold from the system now: slabs out, empty slabs still committed, and the
 // regions' records.
 size_t slab_memory_committed_bytes();
+
+// Bytes of the slabs out, the pool's own.
+size_t slab_memory_out_bytes();
