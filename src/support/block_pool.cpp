@@ -105,9 +105,11 @@ void set_current(PoolHeap *heap, unsigned size_class, Slab *slab) {
 
 // --- Giving slabs back ---
 
-void slab_release(Slab *slab) {
+// An abandoned heap's slabs go back for good: no thread of its own will take them again soon.
+void slab_release(PoolHeap *heap, Slab *slab) {
     POOL_UNPOISON(slab, SLAB_BYTES);
-    slab_memory_release(slab);
+    slab_memory_release(slab, heap->abandoned.load(std::memory_order_relaxed) ? SLAB_FOR_GOOD
+                                                                                : SLAB_KEPT);
 }
 
 } // namespace
@@ -123,7 +125,7 @@ void slab_emptied(PoolHeap *heap, Slab *slab) {
         ++heap->reserve_count;
         return;
     }
-    slab_release(slab);
+    slab_release(heap, slab);
 }
 
 namespace {
@@ -229,15 +231,21 @@ void abandon_heap(PoolHeap *heap) {
     }
     while (Slab *slab = heap->reserve) {
         list_remove(&heap->reserve, slab);
-        slab_release(slab);
+        POOL_UNPOISON(slab, SLAB_BYTES);
+        slab_memory_release(slab, SLAB_FOR_GOOD);
     }
     heap->reserve_count = 0;
-    std::lock_guard<std::mutex> hold(abandoned_lock);
-    heap->abandoned.store(true, std::memory_order_seq_cst);
-    // Blocks freed since the first collection, by threads that did not see the flag yet.
-    collect_remote_frees(heap);
-    heap->next_abandoned = abandoned_heaps;
-    abandoned_heaps = heap;
+    {
+        std::lock_guard<std::mutex> hold(abandoned_lock);
+        heap->abandoned.store(true, std::memory_order_seq_cst);
+        // Blocks freed since the first collection, by threads that did not see the flag yet.
+        collect_remote_frees(heap);
+        heap->next_abandoned = abandoned_heaps;
+        abandoned_heaps = heap;
+    }
+    // The slabs kept for reuse go back too, whichever thread gave them back: a program whose
+    // threads have all ended holds nothing it does not use.
+    slab_memory_trim();
 }
 
 // Called with the heap when its thread ends. Where the thread's thread_local variables are still

@@ -3,6 +3,7 @@
 #include "system_pages.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <new>
@@ -30,7 +31,8 @@ static_assert(sizeof(Region) <= RECORD_BYTES);
 std::mutex region_lock;
 Region *oldest_region = nullptr;
 Region *newest_region = nullptr;
-unsigned kept_empty = 0; // empty and committed places, all regions together
+unsigned kept_slabs = 0; // empty and committed places, all regions together
+std::chrono::steady_clock::time_point first_kept_at; // of the kept slabs, when kept_slabs > 0
 std::atomic<size_t> committed_bytes{0};
 std::atomic<size_t> out_bytes{0};
 
@@ -105,7 +107,7 @@ Region *region_made() {
 // A region none of whose slabs is out: its kept slabs stop counting, and all goes back.
 void region_given_back(Region *region) {
     unsigned committed_slabs = count_bits(region->committed) - 1;
-    kept_empty -= committed_slabs;
+    kept_slabs -= committed_slabs;
     committed_bytes.fetch_sub(RECORD_BYTES + committed_slabs * SLAB_BYTES,
                               std::memory_order_relaxed);
     if (region->previous)
@@ -119,9 +121,16 @@ void region_given_back(Region *region) {
     pages_release(region, REGION_BYTES);
 }
 
-// Gives back the memory of every empty committed place, a run of neighbours in one call.
-void decommit_kept() {
-    for (Region *region = oldest_region; region; region = region->next) {
+// Gives back the memory of every kept slab, a run of neighbours in one call, and every region
+// none of whose slabs is out.
+void give_back_kept() {
+    Region *next;
+    for (Region *region = oldest_region; region; region = next) {
+        next = region->next;
+        if (region->slabs_out == 0) {
+            region_given_back(region);
+            continue;
+        }
         unsigned index = 1;
         while (index < REGION_SLABS) {
             if (bit(region->out, index) || !bit(region->committed, index)) {
@@ -137,7 +146,21 @@ void decommit_kept() {
             index = run_end;
         }
     }
-    kept_empty = 0;
+    kept_slabs = 0;
+}
+
+// Reading the clock costs more than keeping a slab, so it is read once per this many.
+constexpr unsigned KEPT_CLOCK_STEP = 32;
+
+void slab_kept() {
+    if (kept_slabs++ == 0) {
+        first_kept_at = std::chrono::steady_clock::now();
+        return;
+    }
+    if (kept_slabs % KEPT_CLOCK_STEP != 0) return;
+    if (std::chrono::steady_clock::now() - first_kept_at >=
+        std::chrono::milliseconds(KEPT_SLAB_MILLISECONDS))
+        give_back_kept();
 }
 
 void *place_taken(Region *region, unsigned index) {
@@ -157,10 +180,10 @@ void *slab_memory_acquire() {
     unsigned fresh_index = REGION_SLABS;
     for (Region *region = oldest_region; region; region = region->next) {
         if (region->slabs_out == REGION_SLABS - 1) continue;
-        if (kept_empty) {
+        if (kept_slabs) {
             unsigned index = committed_free_place(region);
             if (index < REGION_SLABS) {
-                --kept_empty;
+                --kept_slabs;
                 return place_taken(region, index);
             }
         }
@@ -183,17 +206,28 @@ void *slab_memory_acquire() {
     return place_taken(fresh_region, fresh_index);
 }
 
-void slab_memory_release(void *slab) {
+void slab_memory_release(void *slab, SlabReturn how) {
     std::lock_guard<std::mutex> hold(region_lock);
     Region *region = region_of(slab);
-    clear_bit(region->out, place_index(region, slab));
+    unsigned index = place_index(region, slab);
+    clear_bit(region->out, index);
     out_bytes.fetch_sub(SLAB_BYTES, std::memory_order_relaxed);
-    ++kept_empty;
-    if (--region->slabs_out == 0) {
-        region_given_back(region);
+    --region->slabs_out;
+    if (how == SLAB_KEPT) {
+        slab_kept();
         return;
     }
-    if (kept_empty > KEPT_EMPTY_SLABS) decommit_kept();
+    clear_bit(region->committed, index);
+    committed_bytes.fetch_sub(SLAB_BYTES, std::memory_order_relaxed);
+    if (region->slabs_out == 0)
+        region_given_back(region);
+    else
+        pages_decommit(slab, SLAB_BYTES);
+}
+
+void slab_memory_trim() {
+    std::lock_guard<std::mutex> hold(region_lock);
+    give_back_kept();
 }
 
 size_t slab_memory_committed_bytes() {

@@ -4,12 +4,15 @@
 // What always holds:
 //   - a region is REGION_BYTES of address space aligned to its size; the place of its first slab
 //     holds the region's record (one page of memory), the other places are slabs;
-//   - a slab's place is out (the pool's), empty and committed, or decommitted (no memory);
-//   - at most KEPT_EMPTY_SLABS places are empty and committed, in all regions together: the next
-//     slab given back beyond that decommits them all;
-//   - a region whose slabs are all back is given back to the system whole, at once.
-// So no alignment gap ever holds memory, and what the system holds for the pool beyond the
-// slabs out is one page per region and KEPT_EMPTY_SLABS slabs at most.
+//   - a slab's place is out (the pool's), kept (empty, its memory still committed) or
+//     decommitted (no memory);
+//   - a slab given back for good is decommitted at once, or its region given back whole when no
+//     other slab of it is out;
+//   - a kept slab is taken again before any other, and is decommitted when the first slab of the
+//     kept ones has waited KEPT_SLAB_MILLISECONDS, or when slab_memory_trim is called;
+//     a region none of whose slabs is out then goes back to the system whole.
+// So no alignment gap ever holds memory, and once nothing is kept, what the system holds for the
+// pool beyond its slabs out is one page per region that has a slab out.
 #pragma once
 
 #include <cstddef>
@@ -22,15 +25,24 @@ enum : size_t { SLAB_BYTES = 16 * 1024 };
 // 4 MiB: one reservation (and one call) per 255 slabs, and few regions to search.
 constexpr size_t REGION_BYTES = 4 * 1024 * 1024;
 
-// Empty slabs kept committed for the next slab taken: a document's free gives back its slabs one
-// after the other, and decommitting them in runs costs fewer calls than one by one.
-constexpr unsigned KEPT_EMPTY_SLABS = 16;
+// A thread that frees a document and parses the next takes the same slabs again: giving them
+// back and faulting their pages in anew made a canada parse and free twice as slow.
+constexpr unsigned KEPT_SLAB_MILLISECONDS = 1000;
 
 // A slab, or null when the system has no memory to give. Its bytes are not touched.
 void *slab_memory_acquire();
 
+// What happens to a slab given back.
+enum SlabReturn {
+    SLAB_KEPT,      // its thread goes on: kept for a while for the next slab taken
+    SLAB_FOR_GOOD,  // its heap's thread ended: its memory goes back now
+};
+
 // Gives back a slab that slab_memory_acquire returned. Any thread may call it.
-void slab_memory_release(void *slab);
+void slab_memory_release(void *slab, SlabReturn how);
+
+// Gives back the memory of every kept slab now, and every region none of whose slabs is out.
+void slab_memory_trim();
 
 // Memory the regions hold from the system now: slabs out, empty slabs still committed, and the
 // regions' records.
