@@ -523,13 +523,13 @@ TEST(JsonThreads, DocumentsMadeOnOneThreadAreWrittenAndFreedOnAnother) {
         for (int round = 0; round < rounds; ++round) {
             std::string number = std::to_string(id * 1000 + round);
             std::string text = "{\"n\": " + number +
-                               ", \"items\": [\"tab\\there\", 1.5e3, [true, null], {\"k\": \"" +
+                               ", \"items\": [\"tab\\there!\", 1.5e3, [true, null], {\"k\": \"" +
                                std::string(size_t(round % 40), 'x') + "\"}]}";
             const char *end = nullptr;
             JsonValue *root = nullptr;
             ASSERT_EQ(json_parse(text.c_str(), &end, &root), 0);
             ASSERT_EQ(json_object_set(root, "added", "[1, \"two\"]"), 0);
-            std::string expected = "{ \"added\": [ 1, \"two\" ], \"items\": [ \"tab\\there\", 1.5e3, "
+            std::string expected = "{ \"added\": [ 1, \"two\" ], \"items\": [ \"tab\\there!\", 1.5e3, "
                                    "[ true, null ], { \"k\": \"" +
                                    std::string(size_t(round % 40), 'x') + "\" } ], \"n\": " +
                                    number + " }";
