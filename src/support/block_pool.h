@@ -13,8 +13,10 @@
 //   - any thread may free or resize any block; a block freed by another thread than the one that
 //     allocated it goes back to the allocating thread's slab, which collects it the next time it
 //     runs out of blocks in a size class, or when the thread ends;
-//   - a slab whose blocks are all free is given back to the system, except for a few kept per
-//     thread for reuse; a thread's kept slabs are given back when it ends.
+//   - a slab whose blocks are all free is given back to the slab regions (slab_memory.h), except
+//     for a few kept per thread for reuse; a thread's kept slabs are given back when it ends;
+//   - once a thread has ended, a slab of its heap goes back to the system as soon as its last
+//     block is freed, by whichever thread: no new thread is needed for that.
 #pragma once
 
 #include <cstddef>

@@ -8,9 +8,10 @@
 //     decommitted (no memory);
 //   - a slab given back for good is decommitted at once, or its region given back whole when no
 //     other slab of it is out;
-//   - a kept slab is taken again before any other, and is decommitted when the first slab of the
-//     kept ones has waited KEPT_SLAB_MILLISECONDS, or when slab_memory_trim is called;
-//     a region none of whose slabs is out then goes back to the system whole.
+//   - a kept slab is taken again before any other; all kept slabs are decommitted when a slab is
+//     given back after the first of them has waited KEPT_SLAB_MILLISECONDS, or when
+//     slab_memory_trim is called, and a region none of whose slabs is out then goes back to the
+//     system whole.
 // So no alignment gap ever holds memory, and once nothing is kept, what the system holds for the
 // pool beyond its slabs out is one page per region that has a slab out.
 #pragma once
