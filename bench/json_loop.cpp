@@ -49,8 +49,8 @@ int main(int argc, char **argv) {
         else
             samples = atoi(argv[index]);
     }
-    const std::vector<JsonAdapter> adapters = {hub_adapter(),      cjson_adapter(),
-                                               json_c_adapter(),   nlohmann_adapter(),
+    const std::vector<JsonAdapter> adapters = {hub_adapter(),       cjson_adapter(),
+                                               json_c_adapter(),    nlohmann_adapter(),
                                                rapidjson_adapter(), simdjson_adapter()};
     printf("best of %d, libraries interleaved; x: MB/s divided by update-hub's\n", samples);
     for (const Corpus &corpus : json_bench_corpora()) {

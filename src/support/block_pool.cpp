@@ -109,7 +109,7 @@ void set_current(PoolHeap *heap, unsigned size_class, Slab *slab) {
 void slab_release(PoolHeap *heap, Slab *slab) {
     POOL_UNPOISON(slab, SLAB_BYTES);
     slab_memory_release(slab, heap->abandoned.load(std::memory_order_relaxed) ? SLAB_FOR_GOOD
-                                                                                : SLAB_KEPT);
+                                                                              : SLAB_KEPT);
 }
 
 } // namespace

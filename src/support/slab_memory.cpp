@@ -18,10 +18,10 @@ static_assert(REGION_SLABS % 64 == 0);
 constexpr size_t RECORD_BYTES = 4096;
 
 struct Region {
-    Region *previous;          // in the list of regions, oldest first
+    Region *previous; // in the list of regions, oldest first
     Region *next;
-    unsigned slabs_out;        // slabs the pool holds
-    uint64_t out[MAP_WORDS];   // a bit per place: out, or the record's own place (bit 0)
+    unsigned slabs_out;            // slabs the pool holds
+    uint64_t out[MAP_WORDS];       // a bit per place: out, or the record's own place (bit 0)
     uint64_t committed[MAP_WORDS]; // a bit per place: may hold memory
 };
 static_assert(sizeof(Region) <= RECORD_BYTES);
@@ -79,8 +79,7 @@ unsigned committed_free_place(const Region *region) {
 // The region's first free place, or REGION_SLABS.
 unsigned free_place(const Region *region) {
     for (unsigned word = 0; word < MAP_WORDS; ++word)
-        if (uint64_t free = ~region->out[word])
-            return word * 64 + unsigned(__builtin_ctzll(free));
+        if (uint64_t free = ~region->out[word]) return word * 64 + unsigned(__builtin_ctzll(free));
     return REGION_SLABS;
 }
 

@@ -35,8 +35,8 @@ void *slab_memory_acquire();
 
 // What happens to a slab given back.
 enum SlabReturn {
-    SLAB_KEPT,      // its thread goes on: kept for a while for the next slab taken
-    SLAB_FOR_GOOD,  // its heap's thread ended: its memory goes back now
+    SLAB_KEPT,     // its thread goes on: kept for a while for the next slab taken
+    SLAB_FOR_GOOD, // its heap's thread ended: its memory goes back now
 };
 
 // Gives back a slab that slab_memory_acquire returned. Any thread may call it.

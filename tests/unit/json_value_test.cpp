@@ -529,10 +529,10 @@ TEST(JsonThreads, DocumentsMadeOnOneThreadAreWrittenAndFreedOnAnother) {
             JsonValue *root = nullptr;
             ASSERT_EQ(json_parse(text.c_str(), &end, &root), 0);
             ASSERT_EQ(json_object_set(root, "added", "[1, \"two\"]"), 0);
-            std::string expected = "{ \"added\": [ 1, \"two\" ], \"items\": [ \"tab\\there!\", 1.5e3, "
-                                   "[ true, null ], { \"k\": \"" +
-                                   std::string(size_t(round % 40), 'x') + "\" } ], \"n\": " +
-                                   number + " }";
+            std::string expected =
+                "{ \"added\": [ 1, \"two\" ], \"items\": [ \"tab\\there!\", 1.5e3, "
+                "[ true, null ], { \"k\": \"" +
+                std::string(size_t(round % 40), 'x') + "\" } ], \"n\": " + number + " }";
             EXPECT_EQ(written(root), expected);
             std::vector<Handed> received;
             {

@@ -298,7 +298,8 @@ TEST(JsonWriter, TheStackHoldsTheFramesOfExactlyItsLevels) {
     } cases[] = {{64, 0}, {65, 0}, {66, 1}};
     for (const auto &test : cases) {
         SCOPED_TRACE(testing::Message() << test.levels << " levels");
-        Document deep(std::string(size_t(test.levels), '[') + std::string(size_t(test.levels), ']'));
+        Document deep(std::string(size_t(test.levels), '[') +
+                      std::string(size_t(test.levels), ']'));
         std::string expected = "[  ]";
         for (int level = 1; level < test.levels; ++level)
             expected = "[ " + expected + " ]";
