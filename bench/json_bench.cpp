@@ -1,13 +1,10 @@
 #include "json_bench.h"
 
-#include "heap_tracking.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #ifndef HUB_BENCH_DATA
 #define HUB_BENCH_DATA "bench-data"
@@ -48,18 +45,6 @@ void run_parse(benchmark::State &state, JsonAdapter adapter, const Corpus *corpu
         adapter.release(document);
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus->size));
-    // On a thread of its own, so that no allocator's per-thread cache holds memory taken before
-    // the measurement (update-hub's block pool keeps partly used slabs per thread): every byte
-    // the parse needs is taken from the system while tracking is on.
-    size_t peak = 0;
-    std::thread measuring([&] {
-        heap_tracking_begin();
-        void *document = adapter.parse(*corpus);
-        peak = heap_tracking_end();
-        adapter.release(document);
-    });
-    measuring.join();
-    state.counters["peak_heap_per_byte"] = double(peak) / double(corpus->size);
 }
 
 void run_validate(benchmark::State &state, JsonAdapter adapter, const Corpus *corpus) {

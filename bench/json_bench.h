@@ -5,10 +5,8 @@
 // json_bench_register then adds, for each corpus,
 //   parse/<library>/<corpus>      text to document and back to nothing, timed together;
 //   validate/<library>/<corpus>   the library's validation-only mode, when it has one;
-//   serialize/<library>/<corpus>  document to text in a fresh growing buffer;
-// and the parse benchmark carries the counter peak_heap_per_byte: the highest heap in use while
-// one document is parsed and held, divided by the corpus size (see heap_tracking.h).
-// Throughput is always counted in corpus bytes, so every library's MB/s is for the same work.
+//   serialize/<library>/<corpus>  document to text in a fresh growing buffer.
+// Memory is measured elsewhere, one parse per process (json_memory.cpp). Throughput is always counted in corpus bytes, so every library's MB/s is for the same work.
 #pragma once
 
 #include <cstddef>

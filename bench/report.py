@@ -2,11 +2,13 @@
 """Prints the benchmark tables from Google Benchmark JSON files (see bench/run).
 
 JSON library: for each document and operation, MB/s (corpus bytes per second) of every library
-and its ratio to update-hub's library (above 1: faster than update-hub), and the peak heap of a
-parsed document per input byte with its ratio (above 1: uses more than update-hub).
+and its ratio to update-hub's library (above 1: faster than update-hub). Memory (json-memory's
+lines, memory.jsonl): the peak resident growth of one parse in a fresh process per input byte,
+for the corpus and for an array of copies of it of at least 20 MB, with its ratio (above 1: uses
+more than update-hub), and the bytes the allocator handed out at the highest point.
 Hub cost: one update cycle over the sources against the shell loops starting the same programs.
 Best of the repetitions: the highest MB/s, the lowest time (the machine's noise only ever slows a
-run down), and the peak heap of the first repetition (it does not vary)."""
+run down)."""
 import json
 import sys
 
@@ -28,6 +30,8 @@ def better(entry, best):
 def load(paths):
     runs, context = {}, None
     for path in paths:
+        if path.endswith(".jsonl"):
+            continue
         with open(path) as file:
             data = json.load(file)
         context = context or data["context"]
@@ -55,12 +59,9 @@ def ratio(value, base):
 def json_tables(runs):
     for document in DOCUMENTS:
         print(f"\n{document}\n")
-        print("| library | parse MB/s | × | validate MB/s | × | serialize MB/s | × |"
-              " peak heap B/B | × |")
-        print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+        print("| library | parse MB/s | × | validate MB/s | × | serialize MB/s | × |")
+        print("|---|---:|---:|---:|---:|---:|---:|")
         base = {op: mbps(runs.get(f"{op}/{HUB}/{document}")) for op in OPERATIONS}
-        parse_hub = runs.get(f"parse/{HUB}/{document}")
-        heap_base = parse_hub.get("peak_heap_per_byte") if parse_hub else None
         for library in LIBRARIES:
             if not any(runs.get(f"{op}/{library}/{document}") for op in OPERATIONS):
                 continue
@@ -68,11 +69,44 @@ def json_tables(runs):
             for op in OPERATIONS:
                 value = mbps(runs.get(f"{op}/{library}/{document}"))
                 row += [cell(value), ratio(value, base[op])]
-            parse = runs.get(f"parse/{library}/{document}")
-            heap = parse.get("peak_heap_per_byte") if parse else None
-            heap = heap or None  # 0: not measured
-            row += [cell(heap, 2), ratio(heap, heap_base)]
             print("| " + " | ".join(row) + " |")
+
+
+def memory_tables(paths):
+    lines = []
+    for path in paths:
+        if path.endswith(".jsonl"):
+            with open(path) as file:
+                lines += [json.loads(line) for line in file if line.strip()]
+    if not lines:
+        return
+    print("\nMemory: peak resident growth of one parse in a fresh process (VmHWM), and the bytes"
+          " the allocator handed out, per input byte")
+    for document in DOCUMENTS:
+        entries = [e for e in lines if e["file"].endswith("/" + document)]
+        if not entries:
+            continue
+        large = max(e["copies"] for e in entries)
+        size = next(e["input_bytes"] for e in entries if e["copies"] == large)
+        print(f"\n{document}: the corpus, and {large} copies in one array ({size / 1e6:.1f} MB)\n")
+        print("| library | resident B/B | × | handed out B/B | resident B/B, copies | × |"
+              " handed out B/B, copies |")
+        print("|---|---:|---:|---:|---:|---:|---:|")
+        def figures(library, copies):
+            entry = next((e for e in entries
+                          if e["library"] == library and e["copies"] == copies), None)
+            if not entry:
+                return None, None
+            return (entry["resident_growth"] / entry["input_bytes"],
+                    entry["handed_out"] / entry["input_bytes"])
+        base = {copies: figures(HUB, copies)[0] for copies in (1, large)}
+        for library in LIBRARIES:
+            row = [library]
+            for copies in (1, large):
+                resident, handed = figures(library, copies)
+                row += [cell(resident, 2), ratio(resident, base[copies]), cell(handed, 2)]
+            if row[1] != "—":
+                print("| " + " | ".join(row) + " |")
 
 
 def cycle_table(runs):
@@ -104,8 +138,9 @@ def main():
               f" {context.get('library_build_type')} Google Benchmark,"
               f" run {context.get('date')}")
     print("\nMB/s: corpus bytes per second (best of the repetitions); ×: ratio to update-hub"
-          " (speed above 1 is faster, heap above 1 uses more); —: no such mode")
+          " (speed above 1 is faster, memory above 1 uses more); —: no such mode")
     json_tables(runs)
+    memory_tables(sys.argv[1:])
     cycle_table(runs)
 
 

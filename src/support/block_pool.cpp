@@ -1,5 +1,7 @@
 #include "block_pool.h"
 
+#include "thread_end.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -67,21 +69,10 @@ constinit thread_local PoolHeap *thread_heap = &no_heap;
 
 namespace {
 
-std::atomic<size_t> system_slab_bytes{0};
-
+// Guards the list of abandoned heaps, and every heap on it: while a heap is abandoned, only a
+// thread holding this lock touches its slabs and lists.
 std::mutex abandoned_lock;
 PoolHeap *abandoned_heaps = nullptr;
-
-void abandon_heap(PoolHeap *heap);
-
-// Hands the thread's heap on to the abandoned list when the thread ends.
-struct ThreadHeapRelease {
-    PoolHeap *heap = nullptr;
-    ~ThreadHeapRelease() {
-        if (heap) abandon_heap(heap);
-    }
-};
-thread_local ThreadHeapRelease thread_heap_release;
 
 // --- Lists (doubly linked through previous / next) ---
 
@@ -114,25 +105,27 @@ void set_current(PoolHeap *heap, unsigned size_class, Slab *slab) {
 
 // --- Giving slabs back ---
 
-void slab_release(Slab *slab) {
+// An abandoned heap's slabs go back for good: no thread of its own will take them again soon.
+void slab_release(PoolHeap *heap, Slab *slab) {
     POOL_UNPOISON(slab, SLAB_BYTES);
-    system_slab_bytes.fetch_sub(SLAB_BYTES, std::memory_order_relaxed);
-    slab_memory_release(slab);
+    slab_memory_release(slab, heap->abandoned.load(std::memory_order_relaxed) ? SLAB_FOR_GOOD
+                                                                              : SLAB_KEPT);
 }
 
 } // namespace
 
-// An available slab whose blocks are all back: keep it in reserve or give it back. A slab still
-// marked queued stays where it is; the owner comes back to it when it takes it off its stack.
+// An available slab whose blocks are all back: keep it in reserve or give it back; an abandoned
+// heap keeps none. A slab still marked queued stays where it is; the owner comes back to it when
+// it takes it off its stack.
 void slab_emptied(PoolHeap *heap, Slab *slab) {
     if (slab->remote_free.load(std::memory_order_acquire) & QUEUED) return;
     list_remove(&heap->available[slab->size_class], slab);
-    if (heap->reserve_count < RESERVE_SLABS) {
+    if (heap->reserve_count < RESERVE_SLABS && !heap->abandoned.load(std::memory_order_relaxed)) {
         list_push(&heap->reserve, slab);
         ++heap->reserve_count;
         return;
     }
-    slab_release(slab);
+    slab_release(heap, slab);
 }
 
 namespace {
@@ -151,6 +144,28 @@ void mark_available(PoolHeap *heap, Slab *slab) {
 }
 
 // --- Blocks freed by other threads ---
+//
+// The orderings, under the C++ memory model:
+//   - A freeing thread's push onto a slab's remote list releases the block's link, and its push
+//     of the slab onto the owner's stack releases next_queued; the owner's exchanges acquire
+//     them.
+//   - The owner reads a queued slab's next_queued before its exchange of the slab's remote
+//     list, which releases that read. A freeing thread's push is an acquiring read-modify-write:
+//     when it finds the list empty (the owner's exchange, or a later push, in its release
+//     sequence), the owner's read happens before the freeing thread writes next_queued again.
+//   - A thread that ends sets its heap's abandoned flag and then collects; a freeing thread
+//     pushes and then reads the flag. All four are sequentially consistent, so one of the two
+//     sees the other: either the ending thread's collection finds the block, or the freeing
+//     thread finds the flag and collects itself.
+
+POOL_OWN_ACCESS void collect_remote_frees(PoolHeap *heap);
+
+// A block freed into an abandoned heap's slab: collect the heap's remote frees, unless a new
+// thread adopted it meanwhile, so that a slab whose last block this was goes back now.
+void collect_abandoned(PoolHeap *heap) {
+    std::lock_guard<std::mutex> hold(abandoned_lock);
+    if (heap->abandoned.load(std::memory_order_relaxed)) collect_remote_frees(heap);
+}
 
 POOL_OWN_ACCESS void free_remote(PoolHeap *owner, Slab *slab, void *block) {
     auto *freed = static_cast<FreeBlock *>(block);
@@ -158,26 +173,30 @@ POOL_OWN_ACCESS void free_remote(PoolHeap *owner, Slab *slab, void *block) {
     do {
         freed->next = reinterpret_cast<FreeBlock *>(old_head & ~QUEUED);
     } while (!slab->remote_free.compare_exchange_weak(
-        old_head, reinterpret_cast<uintptr_t>(freed) | QUEUED, std::memory_order_release,
+        old_head, reinterpret_cast<uintptr_t>(freed) | QUEUED, std::memory_order_seq_cst,
         std::memory_order_relaxed));
-    if (old_head & QUEUED) return;
-    // The first remote free since the owner last looked: queue the slab, so that the owner finds
-    // it even when it is full and out of the owner's sight.
-    Slab *old_top = owner->remote_stack.load(std::memory_order_relaxed);
-    do {
-        slab->next_queued = old_top;
-    } while (!owner->remote_stack.compare_exchange_weak(old_top, slab, std::memory_order_release,
-                                                        std::memory_order_relaxed));
+    if (!(old_head & QUEUED)) {
+        // The first remote free since the owner last looked: queue the slab, so that the owner
+        // finds it even when it is full and out of the owner's sight.
+        Slab *old_top = owner->remote_stack.load(std::memory_order_relaxed);
+        do {
+            slab->next_queued = old_top;
+        } while (!owner->remote_stack.compare_exchange_weak(
+            old_top, slab, std::memory_order_seq_cst, std::memory_order_relaxed));
+    }
+    if (owner->abandoned.load(std::memory_order_seq_cst)) [[unlikely]]
+        collect_abandoned(owner);
 }
 
 // Moves the blocks other threads freed into the local free lists of the owner's slabs, and
-// gives back the slabs that became empty.
+// gives back the slabs that became empty. Only the owner calls it, or, for an abandoned heap,
+// a thread holding abandoned_lock.
 POOL_OWN_ACCESS void collect_remote_frees(PoolHeap *heap) {
-    Slab *slab = heap->remote_stack.exchange(nullptr, std::memory_order_acquire);
+    Slab *slab = heap->remote_stack.exchange(nullptr, std::memory_order_seq_cst);
     while (slab) {
         Slab *next_queued = slab->next_queued; // read before the slab can be queued again
         auto *blocks = reinterpret_cast<FreeBlock *>(
-            slab->remote_free.exchange(0, std::memory_order_acquire) & ~QUEUED);
+            slab->remote_free.exchange(0, std::memory_order_seq_cst) & ~QUEUED);
         if (blocks) {
             int32_t count = 1;
             FreeBlock *last = blocks;
@@ -212,23 +231,43 @@ void abandon_heap(PoolHeap *heap) {
     }
     while (Slab *slab = heap->reserve) {
         list_remove(&heap->reserve, slab);
-        slab_release(slab);
+        POOL_UNPOISON(slab, SLAB_BYTES);
+        slab_memory_release(slab, SLAB_FOR_GOOD);
     }
     heap->reserve_count = 0;
-    thread_heap = &no_heap;
-    std::lock_guard<std::mutex> hold(abandoned_lock);
-    heap->next_abandoned = abandoned_heaps;
-    abandoned_heaps = heap;
+    {
+        std::lock_guard<std::mutex> hold(abandoned_lock);
+        heap->abandoned.store(true, std::memory_order_seq_cst);
+        // Blocks freed since the first collection, by threads that did not see the flag yet.
+        collect_remote_frees(heap);
+        heap->next_abandoned = abandoned_heaps;
+        abandoned_heaps = heap;
+    }
+    // The slabs kept for reuse go back too, whichever thread gave them back: a program whose
+    // threads have all ended holds nothing it does not use.
+    slab_memory_trim();
+}
+
+// Called with the heap when its thread ends. Where the thread's thread_local variables are still
+// there, the thread goes back to no heap, so that an allocation by a later thread-end destructor
+// takes a heap of its own and is handed back in its turn; elsewhere it does not touch them.
+void heap_thread_ended(void *value) {
+    if (THREAD_LOCALS_LIVE_AT_THREAD_END) thread_heap = &no_heap;
+    abandon_heap(static_cast<PoolHeap *>(value));
 }
 
 PoolHeap *adopt_heap() {
     std::lock_guard<std::mutex> hold(abandoned_lock);
     PoolHeap *heap = abandoned_heaps;
-    if (heap) abandoned_heaps = heap->next_abandoned;
+    if (heap) {
+        abandoned_heaps = heap->next_abandoned;
+        heap->abandoned.store(false, std::memory_order_seq_cst);
+    }
     return heap;
 }
 
-// The calling thread's heap: an abandoned one when there is one, else a new one.
+// The calling thread's heap: an abandoned one when there is one, else a new one. The heap is
+// handed to the thread-end callback itself, not through a thread_local (see thread_end.h).
 PoolHeap *thread_heap_made() {
     PoolHeap *heap = thread_heap;
     if (heap != &no_heap) return heap;
@@ -240,7 +279,10 @@ PoolHeap *thread_heap_made() {
         if (!record) return nullptr;
         heap = new (record) PoolHeap(&no_slab);
     }
-    thread_heap_release.heap = heap;
+    if (thread_end_notify(heap_thread_ended, heap) != 0) {
+        abandon_heap(heap);
+        return nullptr;
+    }
     thread_heap = heap;
     return heap;
 }
@@ -271,7 +313,6 @@ Slab *slab_for_class(PoolHeap *heap, unsigned size_class) {
     } else {
         void *memory = slab_memory_acquire();
         if (!memory) return nullptr;
-        system_slab_bytes.fetch_add(SLAB_BYTES, std::memory_order_relaxed);
         slab = new (memory) Slab{};
         slab->owner_word.store(reinterpret_cast<uintptr_t>(heap), std::memory_order_relaxed);
     }
@@ -377,5 +418,9 @@ POOL_OWN_ACCESS void *mem_pool_resize(void *block, size_t old_size, size_t new_s
 }
 
 size_t mem_pool_system_bytes() {
-    return system_slab_bytes.load(std::memory_order_relaxed);
+    return slab_memory_committed_bytes();
+}
+
+size_t mem_pool_slab_bytes() {
+    return slab_memory_out_bytes();
 }

@@ -13,8 +13,10 @@
 //   - any thread may free or resize any block; a block freed by another thread than the one that
 //     allocated it goes back to the allocating thread's slab, which collects it the next time it
 //     runs out of blocks in a size class, or when the thread ends;
-//   - a slab whose blocks are all free is given back to the system, except for a few kept per
-//     thread for reuse; a thread's kept slabs are given back when it ends.
+//   - a slab whose blocks are all free is given back to the slab regions (slab_memory.h), except
+//     for a few kept per thread for reuse; a thread's kept slabs are given back when it ends;
+//   - once a thread has ended, a slab of its heap goes back to the system as soon as its last
+//     block is freed, by whichever thread: no new thread is needed for that.
 #pragma once
 
 #include <cstddef>
@@ -44,9 +46,14 @@ void *mem_pool_resize(void *block, size_t old_size, size_t new_size);
 // Frees a block of size bytes, the size it was last allocated or resized to. Null is ignored.
 BLOCK_POOL_INLINE void mem_pool_free(void *block, size_t size);
 
-// Bytes the pool now holds from the system in slabs, for all threads together (large blocks not
-// included). For tests and benchmarks.
+// Bytes the pool now holds from the system, for all threads together: its slabs, the empty slabs
+// still committed and the regions' records (large blocks not included). For tests and
+// benchmarks.
 size_t mem_pool_system_bytes();
+
+// Bytes of the slabs the pool's heaps hold, for all threads together: mem_pool_system_bytes
+// without what the regions keep for reuse. For tests.
+size_t mem_pool_slab_bytes();
 
 #if !defined(BLOCK_POOL_REPLACED)
 #include "block_pool_fast.h"

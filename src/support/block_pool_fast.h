@@ -81,6 +81,8 @@ struct Slab {
 
 // One thread's slabs. Heap records are never freed: a slab may point at its heap from any
 // thread, so a heap whose thread ended waits on the abandoned list for a new thread to adopt it.
+// While it waits, a thread that frees a block into one of its slabs collects the heap's remote
+// frees itself, under the abandoned list's lock, so that its emptied slabs go back at once.
 struct PoolHeap {
     Slab *current[SIZE_INDEX_COUNT]; // the slab each size allocates from, by size index
     Slab *available[CLASS_COUNT];    // not current, with free blocks
@@ -88,11 +90,12 @@ struct PoolHeap {
     Slab *reserve;                   // empty, kept for any class
     unsigned reserve_count;
     std::atomic<Slab *> remote_stack; // slabs that received blocks from other threads
+    std::atomic<bool> abandoned;      // its thread ended and no other adopted it yet
     PoolHeap *next_abandoned;
 
     constexpr explicit PoolHeap(Slab *no_slab)
         : current(), available(), full(), reserve(), reserve_count(), remote_stack(nullptr),
-          next_abandoned() {
+          abandoned(false), next_abandoned() {
         for (Slab *&slab : current)
             slab = no_slab;
     }

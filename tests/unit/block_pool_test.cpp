@@ -1,19 +1,23 @@
 #include "support/block_pool.h"
 #include "support/memory.h"
+#include "support/slab_memory.h"
+#include "support/thread_end.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr size_t SLAB = 64 * 1024;
+constexpr size_t SLAB = SLAB_BYTES;
 // What a thread may go on holding after all its blocks of one class are freed: its reserve of
 // empty slabs and the class's current slab.
 constexpr size_t KEPT_BYTES = 5 * SLAB;
@@ -209,9 +213,9 @@ TEST(BlockPool, failures_and_counts_belong_to_the_calling_thread) {
 TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
     const std::vector<size_t> sizes = {16, 48, 200, 512, 1024};
     const size_t count = 20000;
-    size_t start = mem_pool_system_bytes();
+    size_t start = mem_pool_slab_bytes();
     std::vector<Block> blocks = allocate_many(count, sizes);
-    size_t holding = mem_pool_system_bytes();
+    size_t holding = mem_pool_slab_bytes();
     // Two threads free every second block at once, into the same slabs.
     std::vector<Block> kept, freed, first_half, second_half;
     split_alternate(blocks, kept, freed);
@@ -223,21 +227,21 @@ TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
     // The owner fills the holes instead of taking new slabs, and gives back what it no longer
     // needs once everything is freed.
     std::vector<Block> again = allocate_many(count / 2, sizes);
-    EXPECT_LE(mem_pool_system_bytes(), holding + sizes.size() * SLAB);
+    EXPECT_LE(mem_pool_slab_bytes(), holding + sizes.size() * SLAB);
     check_and_free(again);
     check_and_free(kept);
-    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
+    EXPECT_LE(mem_pool_slab_bytes(), start + sizes.size() * KEPT_BYTES);
 
     // The reverse: a thread that lives on gets back the blocks this thread freed.
     std::atomic<int> phase{0};
     std::thread owner([&] {
         blocks = allocate_many(count, sizes);
-        size_t owner_holding = mem_pool_system_bytes();
+        size_t owner_holding = mem_pool_slab_bytes();
         phase = 1;
         while (phase != 2)
             std::this_thread::yield();
         std::vector<Block> again = allocate_many(count / 2, sizes);
-        EXPECT_LE(mem_pool_system_bytes(), owner_holding + sizes.size() * SLAB);
+        EXPECT_LE(mem_pool_slab_bytes(), owner_holding + sizes.size() * SLAB);
         check_and_free(again);
         check_and_free(kept);
     });
@@ -247,26 +251,26 @@ TEST(BlockPool, blocks_freed_on_another_thread_come_back_to_their_owner) {
     check_and_free(freed);
     phase = 2;
     owner.join();
-    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
+    EXPECT_LE(mem_pool_slab_bytes(), start + sizes.size() * KEPT_BYTES);
 }
 
 TEST(BlockPool, empty_slabs_go_back_to_the_system) {
     const std::vector<size_t> sizes = {64, 128};
-    const size_t count = 20000; // about 30 slabs
-    size_t start = mem_pool_system_bytes();
+    const size_t count = 20000; // 40 slabs of 64-byte blocks, 79 of 128-byte ones
+    size_t start = mem_pool_slab_bytes();
     std::vector<Block> blocks = allocate_many(count, sizes);
-    size_t holding = mem_pool_system_bytes();
-    EXPECT_GE(holding, start + 25 * SLAB);
+    size_t holding = mem_pool_slab_bytes();
+    EXPECT_GE(holding, start + 110 * SLAB);
     // Holes freed in full slabs are found again before any new slab is taken.
     std::vector<Block> kept, freed;
     split_alternate(blocks, kept, freed, sizes.size());
     check_and_free(freed);
     blocks = allocate_many(count / 2, sizes);
-    EXPECT_LE(mem_pool_system_bytes(), holding);
+    EXPECT_LE(mem_pool_slab_bytes(), holding);
     check_and_free(blocks);
     check_and_free(kept);
-    EXPECT_LE(mem_pool_system_bytes(), start + sizes.size() * KEPT_BYTES);
-    start = mem_pool_system_bytes();
+    EXPECT_LE(mem_pool_slab_bytes(), start + sizes.size() * KEPT_BYTES);
+    start = mem_pool_slab_bytes();
 
     // Freed by another thread while the owner still runs; when the owner ends, its kept slabs
     // go too.
@@ -282,13 +286,151 @@ TEST(BlockPool, empty_slabs_go_back_to_the_system) {
     check_and_free(blocks);
     phase = 2;
     owner.join();
-    EXPECT_LE(mem_pool_system_bytes(), start);
+    EXPECT_LE(mem_pool_slab_bytes(), start);
 
     // Freed after the owner ended: the next thread takes over the owner's heap and its slabs.
     on_another_thread([&] { blocks = allocate_many(count, sizes); });
     check_and_free(blocks);
     on_another_thread([] { mem_pool_free(mem_pool_alloc(64), 64); });
-    EXPECT_LE(mem_pool_system_bytes(), start);
+    EXPECT_LE(mem_pool_slab_bytes(), start);
+}
+
+TEST(BlockPool, the_slabs_of_an_ended_thread_go_back_as_their_last_blocks_are_freed) {
+    // Who frees an owner's blocks, and whether the owner has ended by then. No thread allocates
+    // afterwards, so nothing adopts the owner's heap: its slabs must go back by themselves.
+    struct Case {
+        const char *name;
+        unsigned freeing_threads;
+        bool owner_ends_first;
+    } cases[] = {
+        {"one thread, after the owner ended", 1, true},
+        {"three threads at once, after the owner ended", 3, true},
+        {"three threads at once into the same slabs, then the owner ends", 3, false},
+    };
+    const std::vector<size_t> sizes = {16, 48, 200};
+    const size_t count = 60000; // about 380 slabs
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        size_t start = mem_pool_slab_bytes();
+        size_t system_start = mem_pool_system_bytes();
+        std::vector<Block> blocks;
+        std::atomic<int> phase{0};
+        std::thread owner([&] {
+            blocks = allocate_many(count, sizes);
+            phase = 1;
+            while (phase != 2)
+                std::this_thread::yield();
+        });
+        while (phase != 1)
+            std::this_thread::yield();
+        if (test.owner_ends_first) {
+            phase = 2;
+            owner.join();
+        }
+        // Neighbouring blocks of one size go to different threads, so that they push onto the
+        // same slabs' remote lists at once.
+        std::vector<std::vector<Block>> shares(test.freeing_threads);
+        for (size_t index = 0; index < blocks.size(); ++index)
+            shares[index / sizes.size() % shares.size()].push_back(blocks[index]);
+        std::atomic<unsigned> ready{0};
+        std::vector<std::thread> freeing;
+        for (std::vector<Block> &share : shares)
+            freeing.emplace_back([&ready, &shares, &share] {
+                // All start at once, so that their pushes meet.
+                for (++ready; ready != shares.size();)
+                    std::this_thread::yield();
+                check_and_free(share);
+            });
+        for (std::thread &thread : freeing)
+            thread.join();
+        if (!test.owner_ends_first) {
+            phase = 2;
+            owner.join();
+        }
+        EXPECT_LE(mem_pool_slab_bytes(), start);
+        // Nor do the regions keep their memory for reuse once the thread has ended.
+        EXPECT_LE(mem_pool_system_bytes(), system_start);
+    }
+}
+
+TEST(BlockPool, a_thread_that_filled_exactly_one_slab_and_freed_it_gives_it_back) {
+    // Blocks start behind the slab's 128-byte header.
+    constexpr size_t HEADER = 128;
+    for (size_t size : {8, 64, 160, 256}) { // class sizes, so that the blocks fill the slab
+        SCOPED_TRACE(testing::Message() << "blocks of " << size);
+        size_t start = mem_pool_slab_bytes();
+        on_another_thread([&] {
+            std::vector<Block> blocks = allocate_many((SLAB - HEADER) / size, {size});
+            EXPECT_EQ(mem_pool_slab_bytes(), start + SLAB);
+            check_and_free(blocks);
+        });
+        EXPECT_LE(mem_pool_slab_bytes(), start);
+    }
+}
+
+TEST(BlockPool, threads_that_end_while_others_use_the_c_heap_give_everything_back) {
+    // Thread-end work must not read the ended thread's thread_local storage: with mingw-w64 that
+    // storage is C-heap blocks, freed before the thread's last destructors run and at once
+    // reused by the threads that churn the C heap here.
+    const std::vector<size_t> sizes = {8, 24, 64, 136, 256, 300};
+    const int rounds = 150, threads_per_round = 4;
+    size_t start = mem_pool_slab_bytes();
+    std::atomic<bool> churning{true};
+    auto churn = [&churning](unsigned seed) {
+        void *held[64] = {};
+        for (unsigned step = 0; churning; ++step) {
+            seed = seed * 1103515245u + 12345u;
+            void *&slot = held[(seed >> 8) % 64];
+            free(slot);
+            slot = malloc(8 + (seed >> 16) % 120);
+            if (slot) memset(slot, 0x5A, 8);
+        }
+        for (void *block : held)
+            free(block);
+    };
+    std::thread churners[] = {std::thread(churn, 1u), std::thread(churn, 2u)};
+    std::vector<Block> handed_over;
+    std::mutex handing;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<std::thread> workers;
+        for (int worker = 0; worker < threads_per_round; ++worker)
+            workers.emplace_back([&, worker] {
+                std::vector<Block> blocks = allocate_many(40 + worker * 30, sizes);
+                std::vector<Block> kept, freed;
+                split_alternate(blocks, kept, freed);
+                check_and_free(freed);
+                std::lock_guard<std::mutex> hold(handing);
+                handed_over.insert(handed_over.end(), kept.begin(), kept.end());
+            });
+        for (std::thread &worker : workers)
+            worker.join();
+        if (round % 10 == 9) check_and_free(handed_over);
+    }
+    churning = false;
+    for (std::thread &churner : churners)
+        churner.join();
+    check_and_free(handed_over);
+    EXPECT_LE(mem_pool_slab_bytes(), start);
+}
+
+TEST(BlockPool, a_thread_local_destructor_that_allocates_does_not_keep_the_heap) {
+    if (!THREAD_LOCALS_LIVE_AT_THREAD_END)
+        GTEST_SKIP() << "thread_local storage may be gone when a thread's last destructors run";
+    // Made before the thread's first pool allocation, so destroyed after anything the pool
+    // registers as a thread_local.
+    struct AllocatesWhenDestroyed {
+        bool armed = false;
+        ~AllocatesWhenDestroyed() {
+            if (armed) mem_pool_free(mem_pool_alloc(40), 40);
+        }
+    };
+    size_t start = mem_pool_slab_bytes();
+    on_another_thread([] {
+        static thread_local AllocatesWhenDestroyed late;
+        late.armed = true;
+        mem_pool_free(mem_pool_alloc(24), 24);
+    });
+    EXPECT_LE(mem_pool_slab_bytes(), start);
 }
 
 } // namespace

@@ -217,6 +217,39 @@ TEST(JsonParseValue, StopsAtTheFirstByteThatCannotContinue) {
     }
 }
 
+TEST(JsonParseContainer, AContainerLeftOpenIsNoMatchEndingBehindItsLastCompletePart) {
+    // Read by the container parsers themselves, which no caller overrules: json_parse and
+    // json_parse_value set the end of a NOMATCH anew.
+    const struct {
+        int (*parse)(const char *, const char **, JsonValue **);
+        const char *text;
+        int status;
+        long end;
+    } cases[] = {
+        {json_parse_array, "[ ", JSON_NOMATCH, 0},
+        {json_parse_array, "[\n\t", JSON_NOMATCH, 0},
+        {json_parse_array, "[", JSON_NOMATCH, 0},
+        {json_parse_array, "[1,", JSON_NOMATCH, 2},
+        {json_parse_array, "[[1],", JSON_NOMATCH, 4},
+        {json_parse_array, "[1 ", JSON_ESYNTAX, 2},
+        {json_parse_array, " [1]", JSON_NOMATCH, 0},
+        {json_parse_object, "{\"a\":1,", JSON_NOMATCH, 6},
+        {json_parse_object, "{ ", JSON_ESYNTAX, 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+        long live = mem_live_blocks();
+        JsonValue *value = nullptr;
+        const char *end = nullptr;
+        EXPECT_EQ(c.parse(c.text, &end, &value), c.status);
+        EXPECT_EQ(end - c.text, c.end);
+        EXPECT_EQ(value, nullptr);
+        EXPECT_EQ(mem_live_blocks(), live);
+        EXPECT_EQ(c.parse(c.text, &end, nullptr), c.status);
+        EXPECT_EQ(end - c.text, c.end);
+    }
+}
+
 TEST(JsonParseValue, MalformedNumbersAndLiteralsAreSyntaxErrorsAsItems) {
     for (const char *item : {"01", "-01", "-", "+1", ".5", "1.", "1e", "1e+", "12abc", "nullx",
                              "nul", "True", "NULL", "falsey"}) {

@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -504,6 +506,56 @@ TEST(JsonBuilding, NodesMadeInReusedBlocksAreZeroWhereTheyHoldNothing) {
         if (dirty_nodes > 3) break;
     }
     EXPECT_EQ(dirty_nodes, 0u);
+}
+
+TEST(JsonThreads, DocumentsMadeOnOneThreadAreWrittenAndFreedOnAnother) {
+    // Each thread parses, edits and writes documents of its own, and hands each one to the next
+    // thread, which writes it again and frees it: separate documents on separate threads share
+    // nothing but the heap.
+    struct Handed {
+        JsonValue *root;
+        std::string text;
+    };
+    const int thread_count = 3, rounds = 150;
+    std::vector<std::vector<Handed>> inboxes(thread_count);
+    std::mutex inbox_lock;
+    auto work = [&](int id) {
+        for (int round = 0; round < rounds; ++round) {
+            std::string number = std::to_string(id * 1000 + round);
+            std::string text = "{\"n\": " + number +
+                               ", \"items\": [\"tab\\there!\", 1.5e3, [true, null], {\"k\": \"" +
+                               std::string(size_t(round % 40), 'x') + "\"}]}";
+            const char *end = nullptr;
+            JsonValue *root = nullptr;
+            ASSERT_EQ(json_parse(text.c_str(), &end, &root), 0);
+            ASSERT_EQ(json_object_set(root, "added", "[1, \"two\"]"), 0);
+            std::string expected =
+                "{ \"added\": [ 1, \"two\" ], \"items\": [ \"tab\\there!\", 1.5e3, "
+                "[ true, null ], { \"k\": \"" +
+                std::string(size_t(round % 40), 'x') + "\" } ], \"n\": " + number + " }";
+            EXPECT_EQ(written(root), expected);
+            std::vector<Handed> received;
+            {
+                std::lock_guard<std::mutex> hold(inbox_lock);
+                inboxes[(id + 1) % thread_count].push_back({root, expected});
+                received.swap(inboxes[id]);
+            }
+            for (Handed &handed : received) {
+                EXPECT_EQ(written(handed.root), handed.text);
+                json_free(&handed.root);
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int id = 0; id < thread_count; ++id)
+        threads.emplace_back(work, id);
+    for (std::thread &thread : threads)
+        thread.join();
+    for (std::vector<Handed> &inbox : inboxes)
+        for (Handed &handed : inbox) {
+            EXPECT_EQ(written(handed.root), handed.text);
+            json_free(&handed.root);
+        }
 }
 
 } // namespace

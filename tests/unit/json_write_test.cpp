@@ -25,6 +25,22 @@ TEST(JsonWriter, WritesAParsedDocumentOnOneLineWithMembersInKeyOrder) {
               R"("name": "a\"b\\c\u0001", "obj": {  } })");
 }
 
+TEST(JsonWriter, FindsAByteToEscapeInTheLastWordOfAStringOfWholeWords) {
+    // A string's text is tested eight bytes at a time; when its length is a multiple of 8, its
+    // last word lies wholly inside the text.
+    for (size_t length : {8, 16, 24}) {
+        for (size_t position = length - 8; position < length; ++position) {
+            for (const char *escape : {"\\n", "\\\"", "\\u007f"}) {
+                std::string before(position, 'a'), after(length - position - 1, 'b');
+                std::string text = before + escape + after;
+                SCOPED_TRACE(text);
+                Document document("[\"" + text + "\"]");
+                EXPECT_EQ(written(document.root), "[ \"" + text + "\" ]");
+            }
+        }
+    }
+}
+
 struct WrittenCase {
     const char *text;
     const char *output;
@@ -271,6 +287,26 @@ TEST(JsonWriter, OnlyNestingBeyond64LevelsAllocatesAndItsFailureReturns12) {
         }
     });
     EXPECT_EQ(runs, 1u);
+}
+
+TEST(JsonWriter, TheStackHoldsTheFramesOfExactlyItsLevels) {
+    // An empty innermost container is written whole and takes no frame: 64 frames serve 65
+    // levels.
+    const struct {
+        int levels;
+        unsigned long allocations;
+    } cases[] = {{64, 0}, {65, 0}, {66, 1}};
+    for (const auto &test : cases) {
+        SCOPED_TRACE(testing::Message() << test.levels << " levels");
+        Document deep(std::string(size_t(test.levels), '[') +
+                      std::string(size_t(test.levels), ']'));
+        std::string expected = "[  ]";
+        for (int level = 1; level < test.levels; ++level)
+            expected = "[ " + expected + " ]";
+        std::string output;
+        EXPECT_EQ(count_allocations([&] { output = written(deep.root); }), test.allocations);
+        EXPECT_EQ(output, expected);
+    }
 }
 
 // Editing can nest without bound; writing and freeing walk without recursion, so a million

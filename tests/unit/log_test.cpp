@@ -176,6 +176,16 @@ TEST_F(DefaultSink, WritesALineInOneCallAndALongerOneWhole) {
     log_message(7, "%s", longest.c_str());
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].size(), size_t(LOG_LINE_BUFFER_SIZE));
+
+    // One byte more: the line fills the buffer, its line end does not fit.
+    writes.clear();
+    std::string filling(LOG_LINE_BUFFER_SIZE - 18, 'w');
+    filling.back() = 'v';
+    log_message(7, "%s", filling.c_str());
+    written.clear();
+    for (const std::string &piece : writes)
+        written += piece;
+    EXPECT_EQ(written.substr(15), " 7 " + filling + "\n");
     fclose(stream);
 }
 #endif
