@@ -88,6 +88,31 @@ void on_another_thread(const std::function<void()> &work) {
     thread.join();
 }
 
+// A thread that allocates blocks and then keeps running until it is told to end, so that its
+// blocks can be freed by others while it lives, or after it ended.
+class OwnerThread {
+  public:
+    OwnerThread(std::vector<Block> *blocks, size_t count, const std::vector<size_t> &sizes)
+        : thread_([this, blocks, count, &sizes] {
+              *blocks = allocate_many(count, sizes);
+              phase_ = 1;
+              while (phase_ != 2)
+                  std::this_thread::yield();
+          }) {
+        while (phase_ != 1)
+            std::this_thread::yield();
+    }
+    ~OwnerThread() { end(); }
+    void end() {
+        phase_ = 2;
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<int> phase_{0};
+    std::thread thread_;
+};
+
 TEST(BlockPool, blocks_are_aligned_never_overlap_and_keep_their_bytes) {
     long live = mem_live_blocks();
     std::vector<size_t> sizes(std::begin(ASSORTED_SIZES), std::end(ASSORTED_SIZES));
@@ -274,18 +299,9 @@ TEST(BlockPool, empty_slabs_go_back_to_the_system) {
 
     // Freed by another thread while the owner still runs; when the owner ends, its kept slabs
     // go too.
-    std::atomic<int> phase{0};
-    std::thread owner([&] {
-        blocks = allocate_many(count, sizes);
-        phase = 1;
-        while (phase != 2)
-            std::this_thread::yield();
-    });
-    while (phase != 1)
-        std::this_thread::yield();
+    OwnerThread owner(&blocks, count, sizes);
     check_and_free(blocks);
-    phase = 2;
-    owner.join();
+    owner.end();
     EXPECT_LE(mem_pool_slab_bytes(), start);
 
     // Freed after the owner ended: the next thread takes over the owner's heap and its slabs.
@@ -314,19 +330,8 @@ TEST(BlockPool, the_slabs_of_an_ended_thread_go_back_as_their_last_blocks_are_fr
         size_t start = mem_pool_slab_bytes();
         size_t system_start = mem_pool_system_bytes();
         std::vector<Block> blocks;
-        std::atomic<int> phase{0};
-        std::thread owner([&] {
-            blocks = allocate_many(count, sizes);
-            phase = 1;
-            while (phase != 2)
-                std::this_thread::yield();
-        });
-        while (phase != 1)
-            std::this_thread::yield();
-        if (test.owner_ends_first) {
-            phase = 2;
-            owner.join();
-        }
+        OwnerThread owner(&blocks, count, sizes);
+        if (test.owner_ends_first) owner.end();
         // Neighbouring blocks of one size go to different threads, so that they push onto the
         // same slabs' remote lists at once.
         std::vector<std::vector<Block>> shares(test.freeing_threads);
@@ -343,10 +348,7 @@ TEST(BlockPool, the_slabs_of_an_ended_thread_go_back_as_their_last_blocks_are_fr
             });
         for (std::thread &thread : freeing)
             thread.join();
-        if (!test.owner_ends_first) {
-            phase = 2;
-            owner.join();
-        }
+        owner.end();
         EXPECT_LE(mem_pool_slab_bytes(), start);
         // Nor do the regions keep their memory for reuse once the thread has ended.
         EXPECT_LE(mem_pool_system_bytes(), system_start);
