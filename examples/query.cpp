@@ -59,10 +59,18 @@ void wait_for(const char *name) {
 
 // Acts on the option at argv[i]; returns how many arguments it took, or 0 when argv[i] is none.
 int take_option(int argc, char **argv, int i) {
-    bool has_value = i + 1 < argc;
-    if (has_value && strcmp(argv[i], "--started") == 0) return create(argv[i + 1]), 2;
-    if (has_value && strcmp(argv[i], "--wait-for") == 0) return wait_for(argv[i + 1]), 2;
-    if (has_value && strcmp(argv[i], "--sleep") == 0) return example_sleep(atof(argv[i + 1])), 2;
+    if (i + 1 < argc && strcmp(argv[i], "--started") == 0) {
+        create(argv[i + 1]);
+        return 2;
+    }
+    if (i + 1 < argc && strcmp(argv[i], "--wait-for") == 0) {
+        wait_for(argv[i + 1]);
+        return 2;
+    }
+    if (i + 1 < argc && strcmp(argv[i], "--sleep") == 0) {
+        example_sleep(atof(argv[i + 1]));
+        return 2;
+    }
     if (i + 2 < argc && strcmp(argv[i], "--child") == 0) {
         if (!start_sleeper(argv[i + 1], argv[i + 2]))
             fprintf(stderr, "example-query: cannot start a child\n");
