@@ -378,13 +378,13 @@ TEST(BlockPool, threads_that_end_while_others_use_the_c_heap_give_everything_bac
     const int rounds = 150, threads_per_round = 4;
     size_t start = mem_pool_slab_bytes();
     std::atomic<bool> churning{true};
-    auto churn = [&churning](unsigned seed) {
+    auto churn = [&churning](unsigned first) {
+        std::minstd_rand random(first);
         void *held[64] = {};
-        for (unsigned step = 0; churning; ++step) {
-            seed = seed * 1103515245u + 12345u;
-            void *&slot = held[(seed >> 8) % 64];
+        while (churning) {
+            void *&slot = held[random() % 64];
             free(slot);
-            slot = malloc(8 + (seed >> 16) % 120);
+            slot = malloc(8 + random() % 120);
             if (slot) memset(slot, 0x5A, 8);
         }
         for (void *block : held)
