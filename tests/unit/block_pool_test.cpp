@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
