@@ -1,0 +1,110 @@
+// Files and paths on POSIX systems, behaving as the hub expects of the Windows calls: a file
+// name loses its trailing blanks before it reaches the file system.
+#include "platform.h"
+#include "platform_posix_internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const char platform_separator = '/';
+
+const char *file_system_name(const char *name, char *trimmed) {
+    size_t length = strlen(name);
+    if (length == 0 || name[length - 1] != ' ') return name;
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
+    if (length >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    memcpy(trimmed, name, length);
+    trimmed[length] = '\0';
+    return trimmed;
+}
+
+namespace {
+
+// Appends the components of path to the absolute path in out (length *used, at least "/"),
+// resolving "." and ".." and repeated separators. False when out would overflow.
+bool append_components(char *out, size_t capacity, size_t *used, const char *path) {
+    const char *p = path;
+    while (*p) {
+        while (*p == '/')
+            ++p;
+        const char *start = p;
+        while (*p && *p != '/')
+            ++p;
+        size_t length = size_t(p - start);
+        if (length == 0 || (length == 1 && start[0] == '.')) continue;
+        if (length == 2 && start[0] == '.' && start[1] == '.') {
+            while (*used > 1 && out[*used - 1] != '/')
+                --*used;
+            if (*used > 1) --*used;
+            out[*used] = '\0';
+            continue;
+        }
+        if (*used + 1 + length + 1 > capacity) return false;
+        if (*used > 1) out[(*used)++] = '/';
+        memcpy(out + *used, start, length);
+        *used += length;
+        out[*used] = '\0';
+    }
+    return true;
+}
+
+} // namespace
+
+unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
+                                 char **file_part) {
+    *file_part = nullptr;
+    if (!path || !*path) return 0;
+    char resolved[PATH_MAX * 2] = "/";
+    size_t used = 1;
+    if (path[0] != '/') {
+        char current[PATH_MAX];
+        if (!getcwd(current, sizeof current) ||
+            !append_components(resolved, sizeof resolved, &used, current))
+            return 0;
+    }
+    if (!append_components(resolved, sizeof resolved, &used, path)) return 0;
+    bool ends_in_separator = path[strlen(path) - 1] == '/' && used > 1;
+    if (ends_in_separator) resolved[used++] = '/';
+    resolved[used] = '\0';
+    if (used + 1 > size) return used + 1;
+    memcpy(buffer, resolved, used + 1);
+    char *last = strrchr(buffer, '/');
+    if (!ends_in_separator && last && last[1]) *file_part = last + 1;
+    return used;
+}
+
+FILE *platform_fopen(const char *name, const char *mode) {
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
+    return path ? fopen(path, mode) : nullptr;
+}
+
+int platform_unlink(const char *name) {
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
+    return path ? unlink(path) : -1;
+}
+
+void platform_copy_mode(const char *destination, const char *source) {
+    char trimmed_source[PATH_MAX];
+    char trimmed_destination[PATH_MAX];
+    const char *from = file_system_name(source, trimmed_source);
+    const char *to = file_system_name(destination, trimmed_destination);
+    struct stat status;
+    if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
+}
+
+size_t platform_path_length(const char *, size_t bytes) {
+    return bytes;
+}
+
+int platform_decode_legacy_text(TextBuffer *) {
+    return 0;
+}

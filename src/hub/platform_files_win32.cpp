@@ -1,0 +1,116 @@
+// Files and paths on Windows: the wide C runtime and Win32 calls, with UTF-8 names converted
+// here, so that any file or folder name in any script works.
+#include "platform.h"
+#include "platform_win32_internal.h"
+
+#include "support/memory.h"
+#include "wide_text_win32.h"
+
+#include <windows.h>
+
+#include <errno.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+const char platform_separator = '\\';
+
+int errno_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    default:
+        return EINVAL;
+    }
+}
+
+wchar_t *full_wide_path(const char *path, DWORD *length) {
+    wchar_t *wide = wide_from_utf8(path);
+    if (!wide) return nullptr;
+    DWORD needed = GetFullPathNameW(wide, 0, nullptr, nullptr);
+    wchar_t *full =
+        needed ? static_cast<wchar_t *>(mem_calloc(size_t(needed) + 1, sizeof(wchar_t))) : nullptr;
+    *length = full ? GetFullPathNameW(wide, needed + 1, full, nullptr) : 0;
+    mem_free(wide);
+    if (full && (*length == 0 || *length > needed)) {
+        mem_free(full);
+        full = nullptr;
+    }
+    return full;
+}
+
+unsigned long platform_full_path(const char *path, unsigned long size, char *buffer,
+                                 char **file_part) {
+    *file_part = nullptr;
+    DWORD units = 0;
+    wchar_t *full = full_wide_path(path, &units);
+    if (!full) return 0;
+    int bytes = 0;
+    char *utf8 = utf8_from_wide(full, int(units), &bytes);
+    mem_free(full);
+    if (!utf8) return 0;
+    unsigned long result = (unsigned long)bytes;
+    if (result + 1 > size) {
+        result += 1;
+    } else {
+        memcpy(buffer, utf8, size_t(bytes) + 1);
+        char *last = strrchr(buffer, '\\');
+        if (last && last[1]) *file_part = last + 1;
+    }
+    mem_free(utf8);
+    return result;
+}
+
+size_t platform_path_length(const char *path, size_t bytes) {
+    size_t units = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+        unsigned char byte = static_cast<unsigned char>(path[i]);
+        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1; // four bytes: a surrogate pair
+    }
+    return units;
+}
+
+FILE *platform_fopen(const char *name, const char *mode) {
+    wchar_t *wide_name = wide_from_utf8(name);
+    wchar_t *wide_mode = wide_from_utf8(mode);
+    FILE *file = wide_name && wide_mode ? _wfopen(wide_name, wide_mode) : nullptr;
+    int error = errno;
+    mem_free(wide_name);
+    mem_free(wide_mode);
+    errno = error;
+    return file;
+}
+
+int platform_unlink(const char *name) {
+    wchar_t *wide_name = wide_from_utf8(name);
+    int result = wide_name ? _wunlink(wide_name) : -1;
+    int error = errno;
+    mem_free(wide_name);
+    errno = error;
+    return result;
+}
+
+void platform_copy_mode(const char *, const char *) {}
+
+int platform_decode_legacy_text(TextBuffer *text) {
+    if (text->length == 0) return 0;
+    int units = MultiByteToWideChar(CP_ACP, 0, text->data, int(text->length), nullptr, 0);
+    wchar_t *wide = static_cast<wchar_t *>(mem_calloc(size_t(units) + 1, sizeof(wchar_t)));
+    if (!wide) return ENOMEM;
+    MultiByteToWideChar(CP_ACP, 0, text->data, int(text->length), wide, units);
+    int bytes = 0;
+    char *utf8 = utf8_from_wide(wide, units, &bytes);
+    mem_free(wide);
+    if (!utf8) return ENOMEM;
+    text->length = 0;
+    int status = text_buffer_append(text, utf8, uint32_t(bytes));
+    mem_free(utf8);
+    return status;
+}

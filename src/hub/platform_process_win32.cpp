@@ -1,0 +1,140 @@
+// Processes on Windows: the relaunch copy through CreateProcessW, and commands through the
+// command interpreter, in a job of their own when they have a timeout.
+#include "platform.h"
+#include "platform_win32_internal.h"
+
+#include "support/memory.h"
+#include "wide_text_win32.h"
+
+#include <windows.h>
+
+#include <errno.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+namespace {
+
+const DWORD RELAUNCH_CREATION_FLAGS =
+    CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT;
+
+// The longest command line cmd.exe accepts, in UTF-16 units; it answers a longer one with its
+// own error and exit status 1, which would read as "NO UPDATE".
+const size_t INTERPRETER_LINE_LIMIT = 8191;
+
+// The exit status a command gets when it is ended for running past its timeout.
+const DWORD TIMED_OUT_STATUS = ERROR_TIMEOUT;
+
+// How long to wait for a job's processes to go once they were told to end.
+const DWORD TERMINATION_WAIT = 10000;
+
+// The line system() hands the interpreter: the interpreter named by COMSPEC, "/c", and the
+// command, joined by blanks. Null (errno set) without memory.
+wchar_t *interpreter_line(const wchar_t *interpreter, const wchar_t *command) {
+    size_t length = wcslen(interpreter) + 4 + wcslen(command);
+    wchar_t *line = static_cast<wchar_t *>(mem_calloc(length + 1, sizeof(wchar_t)));
+    if (!line) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    wcscpy(line, interpreter);
+    wcscat(line, L" /c ");
+    wcscat(line, command);
+    return line;
+}
+
+// Waits for the process in its job; past the timeout ends the whole job and records
+// TIMED_OUT_STATUS. Returns the exit status.
+int wait_within(HANDLE job, HANDLE process, DWORD timeout, bool *timed_out) {
+    if (WaitForSingleObject(process, timeout) == WAIT_TIMEOUT) {
+        *timed_out = true;
+        TerminateJobObject(job, TIMED_OUT_STATUS);
+        WaitForSingleObject(process, TERMINATION_WAIT);
+        return int(TIMED_OUT_STATUS);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    return int(status);
+}
+
+// Runs the interpreter as system() does, but in a job of its own, so that a command still
+// running at the timeout is ended with every process it started.
+int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
+    const wchar_t *interpreter = _wgetenv(L"COMSPEC");
+    if (!interpreter || !*interpreter) interpreter = L"cmd.exe";
+    wchar_t *line = interpreter_line(interpreter, command);
+    if (!line) return -1;
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    bool started = job && CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                         nullptr, nullptr, &startup, &process);
+    int error = started ? 0 : errno_of(GetLastError());
+    mem_free(line);
+    // A command that could not be bounded does not run at all.
+    if (started && !AssignProcessToJobObject(job, process.hProcess)) {
+        error = errno_of(GetLastError());
+        TerminateProcess(process.hProcess, TIMED_OUT_STATUS);
+    }
+    int status = -1;
+    if (started && error == 0) {
+        ResumeThread(process.hThread);
+        status = wait_within(job, process.hProcess, timeout, timed_out);
+    }
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (job) CloseHandle(job);
+    if (status == -1) errno = error ? error : ENOMEM;
+    return status;
+}
+
+} // namespace
+
+int platform_start_copy(char *command_line, const char *, const char *directory, int, char **) {
+    wchar_t *wide_line = wide_from_utf8(command_line);
+    wchar_t *wide_directory = wide_from_utf8(directory);
+    int error = 0;
+    if (!wide_line || !wide_directory) {
+        error = errno == EILSEQ ? ERROR_NO_UNICODE_TRANSLATION : ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessW(nullptr, wide_line, nullptr, nullptr, FALSE, RELAUNCH_CREATION_FLAGS,
+                           nullptr, wide_directory, &startup, &process)) {
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        } else {
+            error = int(GetLastError());
+        }
+    }
+    mem_free(wide_line);
+    mem_free(wide_directory);
+    return error;
+}
+
+int platform_run_command(const char *wrapped_command, unsigned long timeout_milliseconds,
+                         int *exit_status, bool *timed_out) {
+    *timed_out = false;
+    int units = 0;
+    wchar_t *command = wide_from_utf8(wrapped_command, -1, &units);
+    if (!command) return errno;
+    if (size_t(units) > INTERPRETER_LINE_LIMIT) {
+        mem_free(command);
+        return E2BIG;
+    }
+    if (timeout_milliseconds == 0)
+        *exit_status = _wsystem(command);
+    else
+        *exit_status = run_in_job(command, DWORD(timeout_milliseconds), timed_out);
+    int error = errno;
+    mem_free(command);
+    errno = error;
+    return 0;
+}
