@@ -11,7 +11,7 @@
 #include "adapters.h"
 #include "file_text.h"
 #include "heap_tracking.h"
-#include "support/block_pool.h"
+#include "support/pool/block_pool.h"
 
 #include <cstdio>
 #include <cstdlib>

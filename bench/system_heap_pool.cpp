@@ -1,9 +1,9 @@
 // The block pool's functions on the C library's heap, for the allocator anchor: linked instead
 // of block_pool.cpp, they give the library its old allocation path (one calloc, realloc or free
 // per block), so that the same parse can run on glibc's malloc or on a preloaded mimalloc.
-#include "support/allocation_counters.h"
-#include "support/block_pool.h"
 #include "support/memory.h"
+#include "support/pool/allocation_counters.h"
+#include "support/pool/block_pool.h"
 
 constinit thread_local AllocationCounters allocation_counters = {0, 0, 0, 0, FAST_SIZE_BOUND};
 

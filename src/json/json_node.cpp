@@ -1,6 +1,6 @@
 #include "json_node.h"
 
-#include "support/block_pool.h"
+#include "support/pool/block_pool.h"
 
 namespace {
 

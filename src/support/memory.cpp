@@ -1,7 +1,7 @@
 #include "memory.h"
 
-#include "allocation_counters.h"
 #include "heap_size.h"
+#include "pool/allocation_counters.h"
 
 #include <cstdlib>
 

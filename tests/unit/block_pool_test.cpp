@@ -1,7 +1,7 @@
-#include "support/block_pool.h"
 #include "support/memory.h"
-#include "support/slab_memory.h"
-#include "support/thread_end.h"
+#include "support/pool/block_pool.h"
+#include "support/pool/slab_memory.h"
+#include "support/pool/thread_end.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "allocation_sweep.h"
 #include "json_document.h"
-#include "support/block_pool.h"
 #include "support/memory.h"
+#include "support/pool/block_pool.h"
 #include "json/json.h"
 
 #include <gtest/gtest.h>
