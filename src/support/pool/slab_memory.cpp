@@ -33,6 +33,7 @@ Region *oldest_region = nullptr;
 Region *newest_region = nullptr;
 unsigned kept_slabs = 0; // empty and committed places, all regions together
 std::chrono::steady_clock::time_point first_kept_at; // of the kept slabs, when kept_slabs > 0
+unsigned kept_wait_milliseconds = KEPT_SLAB_MILLISECONDS;
 std::atomic<size_t> committed_bytes{0};
 std::atomic<size_t> out_bytes{0};
 
@@ -158,7 +159,7 @@ void slab_kept() {
     }
     if (kept_slabs % KEPT_CLOCK_STEP != 0) return;
     if (std::chrono::steady_clock::now() - first_kept_at >=
-        std::chrono::milliseconds(KEPT_SLAB_MILLISECONDS))
+        std::chrono::milliseconds(kept_wait_milliseconds))
         give_back_kept();
 }
 
@@ -227,6 +228,13 @@ void slab_memory_release(void *slab, SlabReturn how) {
 void slab_memory_trim() {
     std::lock_guard<std::mutex> hold(region_lock);
     give_back_kept();
+}
+
+unsigned slab_memory_set_kept_wait(unsigned milliseconds) {
+    std::lock_guard<std::mutex> hold(region_lock);
+    unsigned replaced = kept_wait_milliseconds;
+    kept_wait_milliseconds = milliseconds;
+    return replaced;
 }
 
 size_t slab_memory_committed_bytes() {

@@ -9,9 +9,9 @@
 //   - a slab given back for good is decommitted at once, or its region given back whole when no
 //     other slab of it is out;
 //   - a kept slab is taken again before any other; all kept slabs are decommitted when a slab is
-//     given back after the first of them has waited KEPT_SLAB_MILLISECONDS, or when
-//     slab_memory_trim is called, and a region none of whose slabs is out then goes back to the
-//     system whole.
+//     kept after the first of them has waited KEPT_SLAB_MILLISECONDS (the clock is read once per
+//     32 slabs kept), or when slab_memory_trim is called, and a region none of whose slabs is out
+//     then goes back to the system whole.
 // So no alignment gap ever holds memory, and once nothing is kept, what the system holds for the
 // pool beyond its slabs out is one page per region that has a slab out.
 #pragma once
@@ -44,6 +44,11 @@ void slab_memory_release(void *slab, SlabReturn how);
 
 // Gives back the memory of every kept slab now, and every region none of whose slabs is out.
 void slab_memory_trim();
+
+// Sets how long the first kept slab waits before all kept slabs go back, in milliseconds
+// (KEPT_SLAB_MILLISECONDS until changed), and returns the wait it replaces. For tests, which
+// cannot wait a second each time.
+unsigned slab_memory_set_kept_wait(unsigned milliseconds);
 
 // Memory the regions hold from the system now: slabs out, empty slabs still committed, and the
 // regions' records.
