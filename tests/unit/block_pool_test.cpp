@@ -463,35 +463,46 @@ TEST(BlockPool, blocks_freed_into_an_adopted_heap_while_its_owner_allocates) {
 }
 
 TEST(BlockPool, a_block_freed_while_its_owner_ends_lets_its_slab_go_back) {
-    // The owner's last block is freed by another thread at about the moment the owner ends, a
-    // little later each round, so that some frees meet the owner's thread-end work. Whenever
-    // the free lands, the slab goes back once both threads are done, with no new thread needed.
-    const int rounds = 400;
+    // The owner's last block is freed by another thread while the owner's thread-end work runs:
+    // as soon as the owner has given back its first empty slab, and while it gives back the
+    // others, one per size class and its reserve. The freeing thread takes the regions' lock
+    // while it waits, so that the owner now and then waits for it there. In some rounds the free
+    // lands before the owner's heap is marked abandoned and after its first collection; in every
+    // round the slab goes back once both threads are done, with no new thread needed.
+    const int rounds = 100;
+    const size_t BLOCKS_PER_SLAB = (SLAB - 128) / 256;
     size_t start = mem_pool_slab_bytes();
     int rounds_holding = 0;
     for (int round = 0; round < rounds; ++round) {
         std::atomic<void *> last{nullptr};
-        std::atomic<bool> go{false};
+        std::atomic<bool> owner_gone{false}, stopped_watching{false};
+        std::atomic<size_t> holding{0};
+        std::atomic<unsigned> watching{0};
         std::thread owner([&] {
-            // Empty slabs in the owner's reserve, which it gives back while it ends.
-            std::vector<Block> blocks = allocate_many(5 * 63, {256});
+            for (size_t size = 8; size <= 256; size += size < 128 ? 8 : 32)
+                mem_pool_free(mem_pool_alloc(size), size);
+            std::vector<Block> blocks = allocate_many(5 * BLOCKS_PER_SLAB, {256});
             check_and_free(blocks);
-            last = mem_pool_alloc(24);
-            while (!go)
-                std::this_thread::yield();
+            void *block = mem_pool_alloc(24);
+            holding = mem_pool_slab_bytes();
+            last = block;
+            // End only while the freeing thread is seen at work, so that both run at once.
+            for (int changes = 0; changes < 2; ++changes)
+                for (unsigned seen = watching; watching == seen && !stopped_watching;) {
+                }
         });
         std::thread freeing([&] {
-            while (!last || !go)
+            while (!last)
                 std::this_thread::yield();
-            auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(round % 50);
-            while (std::chrono::steady_clock::now() < until) {
+            while (mem_pool_slab_bytes() >= holding && !owner_gone) {
+                ++watching;
+                slab_memory_trim();
             }
+            stopped_watching = true;
             mem_pool_free(last, 24);
         });
-        while (!last)
-            std::this_thread::yield();
-        go = true;
         owner.join();
+        owner_gone = true;
         freeing.join();
         if (mem_pool_slab_bytes() > start) ++rounds_holding;
     }
