@@ -16,7 +16,10 @@
 //   - a slab whose blocks are all free is given back to the slab regions (slab_memory.h), except
 //     for a few kept per thread for reuse; a thread's kept slabs are given back when it ends;
 //   - once a thread has ended, a slab of its heap goes back to the system as soon as its last
-//     block is freed, by whichever thread: no new thread is needed for that.
+//     block is freed, by whichever thread: no new thread is needed for that;
+//   - on Linux, thread-end work that runs after the pool's (another key's destructor) and
+//     allocates takes a heap of its own, handed back in its turn. A thread_local destructor
+//     never runs after the pool's: glibc runs those before any key's destructor.
 #pragma once
 
 #include <cstddef>
