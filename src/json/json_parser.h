@@ -24,8 +24,10 @@ inline bool is_digit(char c) {
 
 template <class Text>
 [[gnu::always_inline]] inline const char *skip_digits(Text t, const char *p) {
-    for (const char *short_end = t.clamp(p, 16); p != short_end; ++p)
-        if (!is_digit(*p)) return p;
+    if (t.holds(p, 16)) {
+        for (const char *short_end = p + 16; p != short_end; ++p)
+            if (!is_digit(*p)) return p;
+    }
     return t.digit_run(p);
 }
 

@@ -19,9 +19,9 @@ struct NulText {
     bool ended(const char *p) const { return *p == '\0'; }
     // The byte at p, or a NUL once the text has ended.
     char at(const char *p) const { return *p; }
-    // p + count, or the end of the text when that comes first (p + count for this kind: the
-    // caller stops at the NUL).
-    const char *clamp(const char *p, size_t count) const { return p + count; }
+    // Whether count bytes from p may be read (always for this kind: the caller stops at the
+    // NUL).
+    bool holds(const char *, size_t) const { return true; }
     bool is_space(char c) const { return char_is(c, CHAR_SPACE); }
     const char *plain_run(const char *p) const { return json_plain_run(p); }
     const char *digit_run(const char *p) const { return json_digit_run(p); }
@@ -36,9 +36,7 @@ struct SizedText {
 
     bool ended(const char *p) const { return p >= limit; }
     char at(const char *p) const { return p < limit ? *p : '\0'; }
-    const char *clamp(const char *p, size_t count) const {
-        return size_t(limit - p) < count ? limit : p + count;
-    }
+    bool holds(const char *p, size_t count) const { return size_t(limit - p) >= count; }
     bool is_space(char c) const { return char_is(c, Strict ? CHAR_RFC_SPACE : CHAR_SPACE); }
     const char *plain_run(const char *p) const { return json_plain_run(p, limit); }
     const char *digit_run(const char *p) const { return json_digit_run(p, limit); }
