@@ -172,6 +172,8 @@ TEST(JsonParseLength, StrictGrammarRuleByRule) {
         {"-12.5e+3", 0, WHOLE},
         {"1E-7", 0, WHOLE},
         {"123456789012345678901234567890e999999", 0, WHOLE},
+        {"-1234567890123456789012345678901234567890.1234567890123456789012345678901234567890", 0,
+         WHOLE},
         {"01", JSON_ESYNTAX, 0},
         {"-01", JSON_ESYNTAX, 0},
         {"+1", JSON_ESYNTAX, 0},
@@ -299,7 +301,8 @@ TEST(JsonParseLength, EveryPrefixEndingAtAnUnreadablePageReadsNoFurther) {
     // Every way a text can be cut: inside literals, numbers, escapes, UTF-8, white space and
     // long runs that are scanned eight bytes at a time.
     const std::string document =
-        "{\"key\":[null,true,false,-12.5e+3,0,123456789012345678901, \"plain text of some "
+        "{\"key\":[null,true,false,-12.5e+3,0,1234567890123456789012345678901234567890.5e-7, "
+        "\"plain text of some "
         "length\",\"\\u00e9\\ud83d\\ude00\\n\\\"\\q\",\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\","
         "                    {\"a\" : {}}, [ ]\t,\r\n\"\\u12\"], \"z\":1}";
     PageEndText page;
