@@ -352,11 +352,10 @@ enum {
 // (fewer than two bytes: JSON_ESYNTAX, *end at text, *root not written), except that a zero
 // byte inside the length is not taken for the text's end. With JSON_PARSE_STRICT the strict
 // grammar above applies; on success *end is just behind the value, and on a failure *root
-// (when given) is set to null and *end is at the first byte that cannot continue the document
-// (white space included: "1 x" at x), or at the start of the innermost value the text ended
-// inside. Returns 0, JSON_ESYNTAX, JSON_ENOMEM, or JSON_EINVAL for a flag bit not defined here
-// (then *end is text and *root is not written). With a null root the text is only validated
-// and nothing is allocated.
+// (when given) is set to null and *end is where json_parse would put it, or, for text behind
+// the value, at its first byte that is not white space ("1 x": at x). Returns 0, JSON_ESYNTAX,
+// JSON_ENOMEM, or JSON_EINVAL for a flag bit not defined here (then *end is text and *root is not
+// written). With a null root the text is only validated and nothing is allocated.
 int json_parse_length(const char *text, size_t length, unsigned flags, const char **end,
                       JsonValue **root);
 
