@@ -8,6 +8,9 @@
 //   Writing ............. JsonSink, JsonWriter, json_serialize, json_dump_to_log
 //   Composing ........... json_compose
 //   Editing ............. json_array_set, json_object_set
+//   Text of a length, numbers, error positions
+//                         json_parse_length, json_number_double, json_number_int64,
+//                         json_number_uint64, json_error_position
 //
 // A document is a tree of JsonValue nodes made only by parsing text. Numbers keep the exact
 // characters they were written with; the library never converts them. Object members are kept
@@ -17,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stddef.h>
 
 struct TextBuffer;
 
@@ -318,3 +322,66 @@ int json_array_set(JsonValue *array, uint32_t index, const char *text);
 // room for the new member) or JSON_ESYNTAX (key or text rejected, also when reading ran out of
 // memory).
 int json_object_set(JsonValue *object, const char *key, const char *text);
+
+// ---------------------------------------------------------------------------------------------
+// Text of a length, numbers, error positions. Declared in plain C types; none of these
+// functions allocates except json_parse_length when it builds a document.
+
+// Statuses of this section, beside JSON_NOMATCH, JSON_ENOMEM and JSON_ESYNTAX.
+enum {
+    JSON_EINVAL = 22, // an argument the function cannot take (as json_object_get's 22)
+    JSON_ERANGE = 34, // a number that the asked type cannot hold
+};
+
+// Flags of json_parse_length.
+enum {
+    // RFC 8259 and nothing else: white space is only space, \t, \n and \r; the document is any
+    // one value, with only white space behind it; strings hold UTF-8 as RFC 3629 defines it (no
+    // overlong forms, no surrogates, nothing above U+10FFFF), may hold a raw DEL (0x7F), and
+    // take only the escapes \" \\ \/ \b \f \n \r \t and \u with exactly four hex digits. As in
+    // the default grammar, a \u escape of an unpaired surrogate is refused, nesting deeper
+    // than JSON_MAX_DEPTH is refused, numbers of any size are kept as written, and duplicate
+    // keys are kept.
+    JSON_PARSE_STRICT = 1,
+};
+
+// Parses the length bytes at text as a document. No byte at or past text + length is read, and
+// no NUL is needed: a zero byte inside the length is a byte like any other, which no grammar
+// allows outside a string and neither allows raw inside one. With flags 0 the grammar, the
+// statuses and the positions are those of json_parse on the same bytes followed by a NUL
+// (fewer than two bytes: JSON_ESYNTAX, *end at text, *root not written), except that a zero
+// byte inside the length is not taken for the text's end. With JSON_PARSE_STRICT the strict
+// grammar above applies; on success *end is just behind the value, and on a failure *root
+// (when given) is set to null and *end is where json_parse would put it, or, for text behind
+// the value, at its first byte that is not white space ("1 x": at x). Returns 0, JSON_ESYNTAX,
+// JSON_ENOMEM, or JSON_EINVAL for a flag bit not defined here (then *end is text and *root is not
+// written). With a null root the text is only validated and nothing is allocated.
+int json_parse_length(const char *text, size_t length, unsigned flags, const char **end,
+                      JsonValue **root);
+
+// Number values as C types. The stored text is never changed. Each returns 0 and stores the
+// value in *out, JSON_NOMATCH when number is null or not a JSON_NUMBER (*out untouched), or
+// JSON_ERANGE as said for each.
+//
+// The double nearest to the number's value (round half to even), whatever the C locale's
+// decimal point. JSON_ERANGE when that magnitude is too large for a double (*out is then
+// HUGE_VAL with the number's sign) or when a number that is not zero comes out as zero (*out
+// is then zero with the number's sign). A result below DBL_MIN that is not zero is returned
+// with 0, rounded like any other.
+int json_number_double(const JsonValue *number, double *out);
+
+// The number's exact value as an integer. A number counts as an integer by its value, not by
+// its form: 100, 1e2, 1.0E+2 and 100.00 all give 100, -0 gives 0. JSON_ERANGE, with *out
+// untouched, when the value has a fractional part (1.5, 1e-1) or lies outside the type's range
+// (int64_t: -9223372036854775808 to 9223372036854775807; uint64_t: 0 to 18446744073709551615).
+int json_number_int64(const JsonValue *number, int64_t *out);
+int json_number_uint64(const JsonValue *number, uint64_t *out);
+
+// The 1-based line and column of the byte at end in the text starting at text, for the end
+// that a failed parse gave. Lines are ended by LF alone (so CR LF ends one line, and a lone CR
+// is a byte of its line like any other); the column counts bytes, not characters, from 1 for
+// the line's first byte; a tab is one byte. Only the bytes from text up to end are read (not
+// the one at end). Returns 0, JSON_EINVAL when text or end is null or end is before text
+// (nothing written), or JSON_ERANGE when the line or column exceeds UINT32_MAX (nothing
+// written).
+int json_error_position(const char *text, const char *end, uint32_t *line, uint32_t *column);

@@ -8,11 +8,12 @@
 #include <cstring>
 
 enum : uint8_t {
-    CHAR_SPACE = 1,  // space, \t, \n, \v, \f, \r
-    CHAR_CNTRL = 2,  // 0x00 to 0x1F and 0x7F
-    CHAR_XDIGIT = 4, // 0-9, a-f, A-F
-    CHAR_DIGIT = 8,  // 0-9
-    CHAR_PLAIN = 16, // string content copied as it is: not a control byte, '"' or '\\'
+    CHAR_SPACE = 1,      // space, \t, \n, \v, \f, \r
+    CHAR_CNTRL = 2,      // 0x00 to 0x1F and 0x7F
+    CHAR_XDIGIT = 4,     // 0-9, a-f, A-F
+    CHAR_DIGIT = 8,      // 0-9
+    CHAR_PLAIN = 16,     // string content copied as it is: not a control byte, '"' or '\\'
+    CHAR_RFC_SPACE = 32, // the strict grammar's white space: space, \t, \n, \r
 };
 
 struct CharClassTable {
@@ -24,6 +25,7 @@ constexpr CharClassTable make_char_classes() {
     for (int c = 0; c < 256; ++c) {
         uint8_t bits = 0;
         if (c == ' ' || (c >= 0x09 && c <= 0x0D)) bits |= CHAR_SPACE;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') bits |= CHAR_RFC_SPACE;
         if (c < 0x20 || c == 0x7F) bits |= CHAR_CNTRL;
         if (c >= '0' && c <= '9') bits |= CHAR_XDIGIT | CHAR_DIGIT;
         if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) bits |= CHAR_XDIGIT;
@@ -59,6 +61,13 @@ constexpr uint64_t ONES = 0x0101010101010101u;
 constexpr uint64_t TOPS = 0x8080808080808080u;
 
 JSON_READS_PAST_TERMINATOR inline uint64_t load(const char *p) {
+    uint64_t word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// A load that stays inside the text, which address sanitizers may check.
+inline uint64_t load_inside(const char *p) {
     uint64_t word;
     memcpy(&word, p, sizeof word);
     return word;
@@ -118,7 +127,7 @@ JSON_READS_PAST_TERMINATOR inline const char *json_plain_run(const char *p) {
 // The same within [p, end), reading nothing at or past end.
 inline const char *json_plain_run(const char *p, const char *end) {
     while (end - p >= 8) {
-        uint64_t mask = json_words::special(json_words::load(p));
+        uint64_t mask = json_words::special(json_words::load_inside(p));
         if (mask) return p + json_words::first(mask);
         p += 8;
     }
@@ -137,6 +146,18 @@ JSON_READS_PAST_TERMINATOR inline const char *json_blank_run(const char *p) {
     return p + json_words::first(difference);
 }
 
+// The same within [p, end), reading nothing at or past end.
+inline const char *json_blank_run(const char *p, const char *end) {
+    while (end - p >= 8) {
+        uint64_t difference = json_words::load_inside(p) ^ (json_words::ONES * ' ');
+        if (difference) return p + json_words::first(difference);
+        p += 8;
+    }
+    while (p < end && *p == ' ')
+        ++p;
+    return p;
+}
+
 // The first byte at or after p that is not a decimal digit, in NUL-terminated text. For the rare
 // long runs: numbers are mostly short, and their callers scan the first digits byte by byte.
 JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
@@ -146,6 +167,18 @@ JSON_READS_PAST_TERMINATOR inline const char *json_digit_run(const char *p) {
     while (!(mask = json_words::non_digit(json_words::load(p))))
         p += 8;
     return p + json_words::first(mask);
+}
+
+// The same within [p, end), reading nothing at or past end.
+inline const char *json_digit_run(const char *p, const char *end) {
+    while (end - p >= 8) {
+        uint64_t mask = json_words::non_digit(json_words::load_inside(p));
+        if (mask) return p + json_words::first(mask);
+        p += 8;
+    }
+    while (p < end && char_is(*p, CHAR_DIGIT))
+        ++p;
+    return p;
 }
 
 // Copies up to 32 bytes with fixed-size moves (two that may overlap), reading and writing only

@@ -1,6 +1,7 @@
 // Strings: the two-pass string reader, \u escapes and UTF-8 encoding.
 #include "json_chars.h"
 #include "json_node.h"
+#include "json_text.h"
 
 #include <cstring>
 
@@ -9,10 +10,11 @@ namespace {
 const uint8_t utf8_lead_bytes[4] = {0x00, 0xC0, 0xE0, 0xF0};
 
 // Reads four hex digits at text into *value; false when any of them is not a hex digit.
-bool read_hex4(const char *text, uint32_t *value) {
+template <class Text>
+bool read_hex4(Text t, const char *text, uint32_t *value) {
     uint32_t result = 0;
     for (int i = 0; i < 4; ++i) {
-        char c = text[i];
+        char c = t.at(text + i);
         if (!char_is(c, CHAR_XDIGIT)) return false;
         uint32_t digit = c <= '9' ? uint32_t(c - '0') : uint32_t((c | 0x20) - 'a' + 10);
         result = result * 16 + digit;
@@ -35,6 +37,89 @@ uint32_t utf8_length(uint32_t code_point) {
     return 4;
 }
 
+// json_parse_unicode_escape for either kind of text.
+template <class Text>
+int parse_unicode_escape(Text t, const char *position, const char **end, uint32_t *code_point) {
+    if (t.at(position) != '\\' || t.at(position + 1) != 'u') {
+        *end = position;
+        return JSON_NOMATCH;
+    }
+    uint32_t first = 0;
+    if (!read_hex4(t, position + 2, &first)) {
+        *end = position + 2;
+        return JSON_NOMATCH;
+    }
+    const char *after = position + 6;
+    *end = after; // also on an unpaired surrogate: behind the four digits
+    if (is_low_surrogate(first)) return JSON_ESYNTAX;
+    if (is_high_surrogate(first)) {
+        uint32_t second = 0;
+        if (t.at(after) != '\\' || t.at(after + 1) != 'u' || !read_hex4(t, after + 2, &second) ||
+            !is_low_surrogate(second))
+            return JSON_ESYNTAX;
+        *code_point = 0x10000 + (first - 0xD800) * 0x400 + (second - 0xDC00);
+        *end = after + 6;
+        return 0;
+    }
+    *code_point = first;
+    *end = after;
+    return 0;
+}
+
+// The first byte of [p, stop) that breaks UTF-8 as RFC 3629 defines it (an overlong form, a
+// surrogate, a code point above U+10FFFF, a stray or missing continuation byte), or stop when
+// there is none. *cut is set when a sequence is still open at stop.
+const char *utf8_break(const char *p, const char *stop, bool *cut) {
+    *cut = false;
+    while (p < stop) {
+        if (stop - p >= 8 && (json_words::load_inside(p) & json_words::TOPS) == 0) {
+            p += 8;
+            continue;
+        }
+        unsigned lead = static_cast<unsigned char>(*p);
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        // Continuation bytes are 0x80 to 0xBF; the first one's range is narrower after E0
+        // (no overlong form), ED (no surrogate), F0 (no overlong form) and F4 (up to U+10FFFF).
+        int count = 0;
+        unsigned low = 0x80;
+        unsigned high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            count = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            count = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            count = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return p;
+        }
+        const char *q = p + 1;
+        for (int i = 0; i < count; ++i, ++q) {
+            if (q == stop) {
+                *cut = true;
+                return q;
+            }
+            unsigned c = static_cast<unsigned char>(*q);
+            if (c < low || c > high) return q;
+            low = 0x80;
+            high = 0xBF;
+        }
+        p = q;
+    }
+    return stop;
+}
+
+bool is_strict_escape(char c) {
+    return c == '"' || c == '\\' || c == '/' || c == 'b' || c == 'f' || c == 'n' || c == 'r' ||
+           c == 't';
+}
+
 // Outcome of the first pass over a string.
 struct StringScan {
     int status;       // JSON_STRING, JSON_NOMATCH or JSON_ESYNTAX
@@ -43,29 +128,52 @@ struct StringScan {
     bool escaped;     // whether an escape stands in it; if not, it is copied as it is
 };
 
-// First pass: finds where the string ends and how many bytes it decodes to.
-StringScan scan_string(const char *content, bool opened_with_quote) {
+// First pass: finds where the string ends and how many bytes it decodes to. The strict
+// grammar lets DEL (0x7F) stand for itself, checks the UTF-8 of the plain runs, and takes only
+// the nine escapes, \u with exactly four hex digits.
+template <class Text>
+StringScan scan_string(Text t, const char *content, bool opened_with_quote) {
     const char *p = content;
     uint64_t decoded = 0;
     bool escaped = false;
     for (;;) {
         const char *plain = p;
-        p = json_plain_run(p);
+        p = t.plain_run(p);
+        if constexpr (Text::strict) {
+            bool cut = false;
+            const char *broken = utf8_break(plain, p, &cut);
+            if (broken != p || (cut && !t.ended(p))) return {JSON_ESYNTAX, broken, 0, escaped};
+        }
         decoded += uint64_t(p - plain);
+        if (t.ended(p)) return {JSON_NOMATCH, p, decoded, escaped};
         char c = *p;
-        if (c == '\0') return {JSON_NOMATCH, p, decoded, escaped};
         if (c == '"') {
             if (opened_with_quote) return {JSON_STRING, p + 1, decoded, escaped};
             return {JSON_ESYNTAX, p, decoded, escaped};
         }
-        if (c != '\\') return {JSON_ESYNTAX, p, decoded, escaped}; // a control byte
+        if (c != '\\') {
+            if (Text::strict && c == '\x7F') {
+                decoded += 1;
+                p += 1;
+                continue;
+            }
+            return {JSON_ESYNTAX, p, decoded, escaped}; // a control byte
+        }
         escaped = true;
-        if (p[1] == 'u') {
+        char e = t.at(p + 1);
+        if (e == 'u') {
             const char *after = nullptr;
             uint32_t code_point = 0;
-            int escape = json_parse_unicode_escape(p, &after, &code_point);
+            int escape = parse_unicode_escape(t, p, &after, &code_point);
             if (escape == JSON_ESYNTAX) return {JSON_ESYNTAX, p, decoded, escaped};
             if (escape == JSON_NOMATCH) {
+                if constexpr (Text::strict) {
+                    const char *digit = p + 2;
+                    while (char_is(t.at(digit), CHAR_XDIGIT))
+                        ++digit;
+                    int status = t.ended(digit) ? JSON_NOMATCH : JSON_ESYNTAX;
+                    return {status, digit, decoded, escaped};
+                }
                 decoded += 1;
                 p += 2;
             } else {
@@ -74,7 +182,8 @@ StringScan scan_string(const char *content, bool opened_with_quote) {
             }
             continue;
         }
-        if (char_is(p[1], CHAR_CNTRL)) return {JSON_ESYNTAX, p + 1, decoded, escaped};
+        if (char_is(e, CHAR_CNTRL) || (Text::strict && !is_strict_escape(e)))
+            return {JSON_ESYNTAX, p + 1, decoded, escaped};
         decoded += 1;
         p += 2;
     }
@@ -106,7 +215,8 @@ void decode_string(const char *content, const char *stop, char *out) {
         memcpy(out, plain, size_t(p - plain));
         out += p - plain;
         if (p >= stop) break;
-        if (*p == '"') { // only the closing quote stands here
+        if (*p != '\\') { // the closing quote, or a DEL that the strict grammar lets through
+            if (*p != '"') *out++ = *p;
             ++p;
             continue;
         }
@@ -130,16 +240,15 @@ void decode_string(const char *content, const char *stop, char *out) {
     }
 }
 
-} // namespace
-
-int json_parse_string(const char *position, int quoted, const char **end, JsonValue **value) {
-    bool opened_with_quote = *position == '"';
+template <class Text>
+int read_string(Text t, const char *position, int quoted, const char **end, JsonValue **value) {
+    bool opened_with_quote = t.at(position) == '"';
     if (!opened_with_quote && quoted) {
         *end = position;
         return JSON_NOMATCH;
     }
     const char *content = opened_with_quote ? position + 1 : position;
-    StringScan scan = scan_string(content, opened_with_quote);
+    StringScan scan = scan_string(t, content, opened_with_quote);
     *end = scan.stop;
     int status = scan.status;
     if (status == JSON_NOMATCH && !quoted && scan.stop > content) status = JSON_STRING;
@@ -155,31 +264,25 @@ int json_parse_string(const char *position, int quoted, const char **end, JsonVa
     return JSON_STRING;
 }
 
+} // namespace
+
+int json_parse_string(const char *position, int quoted, const char **end, JsonValue **value) {
+    return read_string(NulText{}, position, quoted, end, value);
+}
+
+template <bool Strict>
+int json_read_sized_string(SizedText<Strict> text, const char *position, const char **end,
+                           JsonValue **value) {
+    return read_string(text, position, 1, end, value);
+}
+
+template int json_read_sized_string<false>(SizedText<false>, const char *, const char **,
+                                           JsonValue **);
+template int json_read_sized_string<true>(SizedText<true>, const char *, const char **,
+                                          JsonValue **);
+
 int json_parse_unicode_escape(const char *position, const char **end, uint32_t *code_point) {
-    if (position[0] != '\\' || position[1] != 'u') {
-        *end = position;
-        return JSON_NOMATCH;
-    }
-    uint32_t first = 0;
-    if (!read_hex4(position + 2, &first)) {
-        *end = position + 2;
-        return JSON_NOMATCH;
-    }
-    const char *after = position + 6;
-    *end = after; // also on an unpaired surrogate: behind the four digits
-    if (is_low_surrogate(first)) return JSON_ESYNTAX;
-    if (is_high_surrogate(first)) {
-        uint32_t second = 0;
-        if (after[0] != '\\' || after[1] != 'u' || !read_hex4(after + 2, &second) ||
-            !is_low_surrogate(second))
-            return JSON_ESYNTAX;
-        *code_point = 0x10000 + (first - 0xD800) * 0x400 + (second - 0xDC00);
-        *end = after + 6;
-        return 0;
-    }
-    *code_point = first;
-    *end = after;
-    return 0;
+    return parse_unicode_escape(NulText{}, position, end, code_point);
 }
 
 int json_utf8_encode(uint32_t code_point, char *output) {

@@ -1,10 +1,12 @@
 #include "allocation_sweep.h"
+#include "json_document.h"
 #include "support/memory.h"
 #include "json/json.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,43 @@ std::string nested(const std::string &open, const std::string &inner, const std:
     return text;
 }
 
+// json_parse_length with flags 0, on a copy of text in a block of exactly its length (no NUL
+// behind it: an address sanitizer reports any read past the length), must give what json_parse
+// gives for text: the status, the end, the document, and an untouched root for short texts.
+void expect_sized_parse_agrees(const std::string &text) {
+    SCOPED_TRACE("json_parse_length");
+    long live = mem_live_blocks();
+    const char *source = text.c_str();
+    JsonValue stale{};
+    JsonValue *root = &stale;
+    const char *end = nullptr;
+    int status = json_parse(source, &end, &root);
+
+    std::unique_ptr<char[]> copy(new char[text.size()]);
+    memcpy(copy.get(), text.data(), text.size());
+    JsonValue *sized_root = &stale;
+    const char *sized_end = nullptr;
+    EXPECT_EQ(json_parse_length(copy.get(), text.size(), 0, &sized_end, &sized_root), status);
+    EXPECT_EQ(sized_end - copy.get(), end - source);
+    if (status == 0) {
+        EXPECT_EQ(describe(sized_root), describe(root));
+        json_free(&sized_root);
+        json_free(&root);
+    } else {
+        EXPECT_EQ(sized_root, root);
+    }
+    EXPECT_EQ(mem_live_blocks(), live);
+
+    unsigned long calls = mem_allocation_calls();
+    EXPECT_EQ(json_parse_length(copy.get(), text.size(), 0, &sized_end, nullptr), status);
+    EXPECT_EQ(mem_allocation_calls(), calls) << "validation allocated";
+    EXPECT_EQ(sized_end - copy.get(), end - source);
+}
+
 // Parses text once building and once validating, checks that both agree, and returns the
-// status; nothing may leak and validating may not allocate.
+// status; nothing may leak and validating may not allocate. json_parse_length must agree.
 int parse_both_ways(const std::string &text, long *end_offset) {
+    expect_sized_parse_agrees(text);
     const char *source = text.c_str();
     long live = mem_live_blocks();
     JsonValue *root = nullptr;
@@ -198,6 +234,7 @@ TEST(JsonParseValue, StopsAtTheFirstByteThatCannotContinue) {
     };
     for (const PrefixCase &c : cases) {
         SCOPED_TRACE(c.text);
+        expect_sized_parse_agrees(std::string("[") + c.text + "]");
         JsonValue *value = nullptr;
         const char *end = nullptr;
         EXPECT_EQ(json_parse_value(c.text, &end, &value), c.status);
@@ -288,6 +325,7 @@ TEST(JsonString, EscapesAndBytesDecode) {
     };
     for (const StringCase &c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+        expect_sized_parse_agrees(std::string("[") + c.text + "]");
         JsonValue *value = nullptr;
         const char *end = nullptr;
         EXPECT_EQ(json_parse_string(c.text, 1, &end, &value), JSON_STRING);
@@ -328,6 +366,7 @@ TEST(JsonString, RefusedStringsReportWhereTheyStopped) {
     };
     for (const StringFailure &c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+        expect_sized_parse_agrees(std::string("[") + c.text + "]");
         long live = mem_live_blocks();
         JsonValue *value = nullptr;
         const char *end = nullptr;
@@ -450,6 +489,7 @@ struct StringRead {
 };
 
 StringRead read_string(const std::string &source) {
+    expect_sized_parse_agrees("[" + source + "]");
     JsonValue *value = nullptr;
     const char *end = nullptr;
     int status = json_parse_value(source.c_str(), &end, &value);
@@ -495,6 +535,7 @@ TEST(JsonParseValue, LongDigitRunsStopAtTheFirstOtherByte) {
         for (char after : {'/', ':', ' ', 'x', '\xFA', '\xFF', '\0'}) {
             SCOPED_TRACE(testing::PrintToString(digits + after));
             std::string source = digits + "." + digits + "e-" + digits + after;
+            if (after != '\0') expect_sized_parse_agrees("[" + source + "]");
             JsonValue *value = nullptr;
             const char *end = nullptr;
             EXPECT_EQ(json_parse_value(source.c_str(), &end, &value), JSON_NUMBER);
@@ -513,6 +554,7 @@ TEST(JsonParse, LongBlankRunsAndOtherWhiteSpaceAreSkipped) {
             std::string text = std::string(first, ' ') + "\t" + std::string(second, ' ') + "\n";
             for (const char *stop : {"x", "\xA0", "\x80", ""}) {
                 std::string source = text + stop;
+                expect_sized_parse_agrees(text + "[1" + source + "]");
                 EXPECT_EQ(json_skip_space(source.c_str()), source.c_str() + text.size())
                     << first << " " << second << " " << testing::PrintToString(source);
             }
