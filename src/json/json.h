@@ -24,12 +24,10 @@
 #ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
-#define JSON_UNDERLYING(type) : type
 extern "C" {
 #else
 #include <stddef.h>
 #include <stdint.h>
-#define JSON_UNDERLYING(type)
 #endif
 
 typedef struct TextBuffer TextBuffer;
@@ -46,9 +44,18 @@ typedef struct JsonWriter JsonWriter;
 // Types and codes
 
 // The type of a value: one bit each, so that groups can be tested with a mask.
-enum JsonType JSON_UNDERLYING(uint32_t){
-    JSON_NULL = 2,    JSON_FALSE = 4,  JSON_TRUE = 8,     JSON_STRING = 16,
-    JSON_NUMBER = 32, JSON_ARRAY = 64, JSON_OBJECT = 128,
+#ifdef __cplusplus
+enum JsonType : uint32_t {
+#else
+enum JsonType {
+#endif
+    JSON_NULL = 2,
+    JSON_FALSE = 4,
+    JSON_TRUE = 8,
+    JSON_STRING = 16,
+    JSON_NUMBER = 32,
+    JSON_ARRAY = 64,
+    JSON_OBJECT = 128,
 };
 
 // Status words. The parsers return the JsonType code of what they read on success; document
@@ -57,17 +64,29 @@ enum JsonType JSON_UNDERLYING(uint32_t){
 // kind is there). Other operations have statuses of their own, said where they are declared:
 // json_object_get returns 22, the writer 12 or a sink's own non-zero result. Compare a status
 // with the success the operation names (0, or the type code); do not test it for bits.
-enum JsonStatus JSON_UNDERLYING(int){
+#ifdef __cplusplus
+enum JsonStatus : int {
+#else
+enum JsonStatus {
+#endif
     JSON_NOMATCH = 1,    // no value of the asked kind starts here, or the text ended inside it
     JSON_ENOMEM = 1024,  // a heap allocation failed
     JSON_ESYNTAX = 2048, // the text is not valid
 };
 
 // Deepest nesting of arrays and objects that the parser accepts.
-enum JSON_UNDERLYING(int) { JSON_MAX_DEPTH = 1000 };
+#ifdef __cplusplus
+enum : int { JSON_MAX_DEPTH = 1000 };
+#else
+enum { JSON_MAX_DEPTH = 1000 };
+#endif
 
 // Bit of JsonObject::flags: a member was appended since the members were last sorted.
-enum JSON_UNDERLYING(uint32_t) { JSON_NEEDS_SORT = 1 };
+#ifdef __cplusplus
+enum : uint32_t { JSON_NEEDS_SORT = 1 };
+#else
+enum { JSON_NEEDS_SORT = 1 };
+#endif
 
 // A value is one zero-filled heap block: this header, then its payload in the same block
 // (a JsonLiteral reference, a JsonText, a JsonArray or a JsonObject, by type).
@@ -382,4 +401,3 @@ int json_pointer_get(JsonValue **output, const JsonValue *root, const char *poin
 #ifdef __cplusplus
 }
 #endif
-#undef JSON_UNDERLYING

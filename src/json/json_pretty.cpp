@@ -25,14 +25,10 @@ bool is_container(const JsonValue *value) {
 
 // A line feed and the indentation of a line at depth levels.
 int put_line_start(JsonWriter *writer, uint64_t depth, unsigned indent) {
-    static const char blanks[64] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    static const char blanks[] = "                                                                ";
     int status = json_writer_put(writer, "\n", 1);
     for (uint64_t left = depth * indent; status == 0 && left > 0;) {
-        uint32_t piece = left < sizeof blanks ? uint32_t(left) : uint32_t(sizeof blanks);
+        uint32_t piece = left < sizeof blanks - 1 ? uint32_t(left) : uint32_t(sizeof blanks - 1);
         status = json_writer_put(writer, blanks, piece);
         left -= piece;
     }
