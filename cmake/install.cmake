@@ -30,6 +30,19 @@ if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . COMPONENT hub)
 endif()
 
+# The libraries are C++: a C program that links them is linked by the C compiler, which does not
+# bring the C++ run-time libraries they need (those the C++ compiler links beyond the C
+# compiler's own). The installed CMake targets and the .pc file name them themselves; in a
+# build tree CMake already links such a program with the C++ compiler.
+set(HUB_CXX_RUNTIME ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+list(REMOVE_ITEM HUB_CXX_RUNTIME ${CMAKE_C_IMPLICIT_LINK_LIBRARIES})
+list(REMOVE_DUPLICATES HUB_CXX_RUNTIME)
+set(HUB_PKGCONFIG_CXX_RUNTIME "")
+foreach(library IN LISTS HUB_CXX_RUNTIME)
+    target_link_libraries(update_hub_support INTERFACE $<INSTALL_INTERFACE:${library}>)
+    string(APPEND HUB_PKGCONFIG_CXX_RUNTIME " -l${library}")
+endforeach()
+
 install(TARGETS update_hub_json update_hub_support EXPORT update-hub-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/src/json/json.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/update-hub

@@ -11,24 +11,47 @@
 //   Text of a length, numbers, error positions
 //                         json_parse_length, json_number_double, json_number_int64,
 //                         json_number_uint64, json_error_position
+//   Everyday tasks ...... json_serialize_pretty, json_serialize_compact, json_copy,
+//                         json_compare, json_pointer_get
 //
 // A document is a tree of JsonValue nodes made only by parsing text. Numbers keep the exact
 // characters they were written with; the library never converts them. Object members are kept
 // sorted by key (strcmp order) so that lookup is a binary search; duplicate keys are kept.
 // Every fallible operation returns an integer status. Nothing here is thread-safe, but separate
 // documents may be used by separate threads.
+//
+// The header is C11 as well as C++: in C the types are named without the enums' fixed
+// underlying types (their values are the same), and every function has C linkage.
 #pragma once
 
+#ifdef __cplusplus
+#include <cstddef>
 #include <cstdint>
+extern "C" {
+#else
 #include <stddef.h>
+#include <stdint.h>
+#endif
 
-struct TextBuffer;
+typedef struct TextBuffer TextBuffer;
+typedef struct JsonValue JsonValue;
+typedef struct JsonLiteral JsonLiteral;
+typedef struct JsonText JsonText;
+typedef struct JsonCell JsonCell;
+typedef struct JsonArray JsonArray;
+typedef struct JsonMember JsonMember;
+typedef struct JsonObject JsonObject;
+typedef struct JsonWriter JsonWriter;
 
 // ---------------------------------------------------------------------------------------------
 // Types and codes
 
 // The type of a value: one bit each, so that groups can be tested with a mask.
+#ifdef __cplusplus
 enum JsonType : uint32_t {
+#else
+enum JsonType {
+#endif
     JSON_NULL = 2,
     JSON_FALSE = 4,
     JSON_TRUE = 8,
@@ -44,17 +67,29 @@ enum JsonType : uint32_t {
 // kind is there). Other operations have statuses of their own, said where they are declared:
 // json_object_get returns 22, the writer 12 or a sink's own non-zero result. Compare a status
 // with the success the operation names (0, or the type code); do not test it for bits.
+#ifdef __cplusplus
 enum JsonStatus : int {
+#else
+enum JsonStatus {
+#endif
     JSON_NOMATCH = 1,    // no value of the asked kind starts here, or the text ended inside it
     JSON_ENOMEM = 1024,  // a heap allocation failed
     JSON_ESYNTAX = 2048, // the text is not valid
 };
 
 // Deepest nesting of arrays and objects that the parser accepts.
+#ifdef __cplusplus
 enum : int { JSON_MAX_DEPTH = 1000 };
+#else
+enum { JSON_MAX_DEPTH = 1000 };
+#endif
 
 // Bit of JsonObject::flags: a member was appended since the members were last sorted.
+#ifdef __cplusplus
 enum : uint32_t { JSON_NEEDS_SORT = 1 };
+#else
+enum { JSON_NEEDS_SORT = 1 };
+#endif
 
 // A value is one zero-filled heap block: this header, then its payload in the same block
 // (a JsonLiteral reference, a JsonText, a JsonArray or a JsonObject, by type).
@@ -309,7 +344,8 @@ int json_compose(JsonSink sink, void *sink_context, const char *template_text, .
 
 // With text: replaces the item at index (0 to count - 1) in place, or appends when index ==
 // count. With null text: removes the item at index (below count). The caller guarantees the
-// type and the index range. Returns 0, JSON_ENOMEM (no room to append) or JSON_ESYNTAX (text
+// type. Returns 0, JSON_NOMATCH (index past the end: above count with text, count or above
+// without; nothing is read or changed), JSON_ENOMEM (no room to append) or JSON_ESYNTAX (text
 // rejected, also when reading it ran out of memory).
 int json_array_set(JsonValue *array, uint32_t index, const char *text);
 
@@ -385,3 +421,49 @@ int json_number_uint64(const JsonValue *number, uint64_t *out);
 // (nothing written), or JSON_ERANGE when the line or column exceeds UINT32_MAX (nothing
 // written).
 int json_error_position(const char *text, const char *end, uint32_t *line, uint32_t *column);
+
+// ---------------------------------------------------------------------------------------------
+// Everyday tasks: indented and compact writing, copying, comparing and JSON Pointer lookup.
+// The hub itself uses none of them. Each walks the tree without recursion, so any depth works.
+
+// Writes the value rooted at root to the sink with one item or member per line, each line
+// indented by indent blanks per level of nesting, members as "key": value, empty containers as
+// [] and {}, and no line feed after the last line. Lines end with \n on every system. Strings,
+// numbers and literals are written as json_serialize writes them. Returns 0, the first non-zero
+// sink result, or 12 when the walk's block (beyond 64 levels) cannot be had.
+int json_serialize_pretty(const JsonValue *root, unsigned indent, JsonSink sink,
+                          void *sink_context);
+
+// Writes the value rooted at root with no blank at all: [1,2], {"a":[]}. Otherwise and in its
+// statuses like json_serialize.
+int json_serialize_compact(const JsonValue *root, JsonSink sink, void *sink_context);
+
+// Makes a deep copy of value: a new document of its own blocks, owned by the caller (free it
+// with json_free, on any thread), with the same types, texts, items and members in the same
+// stored order, and the same JSON_NEEDS_SORT flags. Returns 0 with the copy in *copy, or
+// JSON_ENOMEM (nothing is left allocated) or JSON_NOMATCH for a null value, with null there.
+int json_copy(JsonValue **copy, const JsonValue *value);
+
+// Compares two values structurally: the same type, the same bytes for strings and numbers
+// (numbers by their text: 1.0, 1 and 1e0 differ), the same items in order, and the same count
+// of members with equal keys and equal values pair by pair in stored order. Duplicate keys are
+// members like any other: {"a": 1, "a": 1} differs from {"a": 1}. Objects flagged
+// JSON_NEEDS_SORT are compared as they stand (sort them first). Allocates only beyond 64 levels
+// of nesting. Returns 0 when a and b are equal, JSON_NOMATCH when they differ (also when either
+// is null), or JSON_ENOMEM when the walk's block cannot be had.
+int json_compare(const JsonValue *a, const JsonValue *b);
+
+// Looks up the value a JSON Pointer (RFC 6901) names below root: "" is root itself, and each
+// "/token" steps into an object's member with that key (~1 stands for '/', ~0 for '~'; with
+// duplicate keys the first in stored order; an object flagged JSON_NEEDS_SORT is searched
+// member by member) or an array's item at that decimal index (0, or digits without a leading
+// zero). Returns 0 with the value in *output; JSON_NOMATCH when nothing is there (a missing
+// key, an index at or past the end, "-", a token that is no index for an array, a step into a
+// scalar, a null root); JSON_ESYNTAX for a pointer that is not one (null, not empty and not
+// starting with '/', or '~' not followed by 0 or 1), whatever the document. On every failure
+// *output is null. Allocates nothing.
+int json_pointer_get(JsonValue **output, const JsonValue *root, const char *pointer);
+
+#ifdef __cplusplus
+}
+#endif

@@ -65,6 +65,8 @@ int insert_member(JsonObject *object, const char *key, const char *text) {
 
 int json_array_set(JsonValue *array, uint32_t index, const char *text) {
     JsonArray *items = json_array_payload(array);
+    // An index past the end names no item: nothing is read, so nothing is written out of bounds.
+    if (index > items->count || (!text && index == items->count)) return JSON_NOMATCH;
     if (!text) {
         remove_array_item(items, index);
         return 0;

@@ -22,3 +22,7 @@ inline int json_writer_put(JsonWriter *writer, const char *bytes, uint32_t count
     json_copy_piece(out, bytes, count);
     return 0;
 }
+
+// Writes a string, number or literal as json_serialize does; a container or a value of no known
+// type writes nothing. Returns 0 or the sink's non-zero result.
+int json_write_scalar(JsonWriter *writer, const JsonValue *value);

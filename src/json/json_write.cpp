@@ -377,6 +377,10 @@ int json_write_value(JsonWriter *writer, const JsonValue *value) {
     return status;
 }
 
+int json_write_scalar(JsonWriter *writer, const JsonValue *value) {
+    return write_scalar(writer, value);
+}
+
 int json_escape_string(const char **out_text, const char *source, uint32_t length,
                        uint32_t *out_length, TextBuffer **escape_buffer) {
     if (!source) {

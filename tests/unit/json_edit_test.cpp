@@ -117,6 +117,24 @@ TEST(JsonArraySet, RejectsTextsThatAreNotExactlyOneValue) {
     EXPECT_EQ(written(document.root), R"([ 1, "two", [ 3 ] ])");
 }
 
+TEST(JsonArraySet, AnIndexPastTheEndIsNoMatchAndChangesNothing) {
+    struct Case {
+        uint32_t index;
+        const char *text;
+    } cases[] = {{3, nullptr},      {4, nullptr},          {4, "5"},       {40, "5"},
+                 {UINT32_MAX, "5"}, {UINT32_MAX, nullptr}, {4, "not read"}};
+    Document document("[1, \"two\", [3]]");
+    Snapshot before = snapshot(document.root);
+    for (const Case &c : cases) {
+        std::string context = std::to_string(c.index) + (c.text ? c.text : " (remove)");
+        EXPECT_EQ(json_array_set(document.root, c.index, c.text), JSON_NOMATCH) << context;
+        expect_same(before, snapshot(document.root), context);
+    }
+    Document empty("[]");
+    EXPECT_EQ(json_array_set(empty.root, 0, nullptr), JSON_NOMATCH);
+    EXPECT_EQ(written(empty.root), "[  ]");
+}
+
 TEST(JsonArraySet, ReplacingKeepsTheCellAndRemovingKeepsTheCapacity) {
     Document document(numbers_array(32));
     JsonCell *second_cell = document.array()->cells[1];

@@ -508,10 +508,10 @@ TEST(JsonBuilding, NodesMadeInReusedBlocksAreZeroWhereTheyHoldNothing) {
     EXPECT_EQ(dirty_nodes, 0u);
 }
 
-TEST(JsonThreads, DocumentsMadeOnOneThreadAreWrittenAndFreedOnAnother) {
-    // Each thread parses, edits and writes documents of its own, and hands each one to the next
-    // thread, which writes it again and frees it: separate documents on separate threads share
-    // nothing but the heap.
+TEST(JsonThreads, DocumentsAndTheirCopiesMadeOnOneThreadAreWrittenAndFreedOnAnother) {
+    // Each thread parses, edits, writes and copies documents of its own, and hands each one and
+    // its copy to the next thread, which writes them again and frees them: separate documents on
+    // separate threads share nothing but the heap.
     struct Handed {
         JsonValue *root;
         std::string text;
@@ -534,10 +534,14 @@ TEST(JsonThreads, DocumentsMadeOnOneThreadAreWrittenAndFreedOnAnother) {
                 "[ true, null ], { \"k\": \"" +
                 std::string(size_t(round % 40), 'x') + "\" } ], \"n\": " + number + " }";
             EXPECT_EQ(written(root), expected);
+            // A copy is a document of this thread's blocks too, handed on with the original.
+            JsonValue *copy = nullptr;
+            ASSERT_EQ(json_copy(&copy, root), 0);
             std::vector<Handed> received;
             {
                 std::lock_guard<std::mutex> hold(inbox_lock);
                 inboxes[(id + 1) % thread_count].push_back({root, expected});
+                inboxes[(id + 1) % thread_count].push_back({copy, expected});
                 received.swap(inboxes[id]);
             }
             for (Handed &handed : received) {

@@ -7,10 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
+
+// A value written indented (indent >= 0) or compact (indent < 0); the test fails if writing fails.
+std::string written_as(const JsonValue *value, int indent) {
+    RecordingSink sink;
+    int status = indent < 0 ? json_serialize_compact(value, record, &sink)
+                            : json_serialize_pretty(value, unsigned(indent), record, &sink);
+    EXPECT_EQ(status, 0);
+    return sink.text();
+}
 
 // The array ["xx..."] holding one string, written with exactly size bytes.
 std::string document_written_with(size_t size) {
@@ -83,6 +94,49 @@ TEST(JsonWriter, WritesAScalarRootAsItsText) {
         EXPECT_EQ(written(value), c.output);
         json_free(&value);
     }
+}
+
+struct FormCase {
+    const char *text;
+    unsigned indent;
+    const char *indented;
+    const char *compact;
+};
+
+class JsonOtherForms : public testing::TestWithParam<FormCase> {};
+
+TEST_P(JsonOtherForms, AreIndentedOrWithoutBlanks) {
+    JsonValue *value = nullptr;
+    const char *end = nullptr;
+    json_parse_value(GetParam().text, &end, &value);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(written_as(value, int(GetParam().indent)), GetParam().indented);
+    EXPECT_EQ(written_as(value, -1), GetParam().compact);
+    json_free(&value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, JsonOtherForms,
+    testing::Values(FormCase{"[]", 2, "[]", "[]"}, FormCase{" { } ", 2, "{}", "{}"},
+                    FormCase{"-1.50e+3", 2, "-1.50e+3", "-1.50e+3"},
+                    FormCase{R"("a b\n")", 2, R"("a b\n")", R"("a b\n")"},
+                    FormCase{"[1, [], {}, [2]]", 2, "[\n  1,\n  [],\n  {},\n  [\n    2\n  ]\n]",
+                             "[1,[],{},[2]]"},
+                    FormCase{R"({"b": {"c": [true, null]}, "a\tc": "x y"})", 4,
+                             "{\n    \"a\\tc\": \"x y\",\n    \"b\": {\n        \"c\": [\n"
+                             "            true,\n            null\n        ]\n    }\n}",
+                             R"({"a\tc":"x y","b":{"c":[true,null]}})"},
+                    FormCase{R"({"a": [1, 2], "b": false})", 0,
+                             "{\n\"a\": [\n1,\n2\n],\n\"b\": false\n}", R"({"a":[1,2],"b":false})"},
+                    FormCase{R"([[[{"k": []}]]])", 1,
+                             "[\n [\n  [\n   {\n    \"k\": []\n   }\n  ]\n ]\n]",
+                             R"([[[{"k":[]}]]])"}));
+
+TEST(JsonWriter, IndentationOfManyBlanksReachesTheSinkWhole) {
+    Document document("[[1]]");
+    std::string blanks(300, ' ');
+    EXPECT_EQ(written_as(document.root, 300),
+              "[\n" + blanks + "[\n" + blanks + blanks + "1\n" + blanks + "]\n]");
 }
 
 TEST(JsonWriter, ValueOfNoKnownTypeWritesNothing) {
@@ -216,13 +270,19 @@ TEST(JsonWriter, SinkFailureIsReturnedAndEndsTheWriting) {
     struct Case {
         size_t document_size;
         size_t failing_call;
-    } cases[] = {{100, 1}, {1000, 1}, {1000, 2}, {513, 3}};
+        int forms; // one-line, indented, compact (4 bytes shorter)
+    } cases[] = {{100, 1, 3}, {1000, 1, 3}, {1000, 2, 3}, {1000, 4, 3}, {513, 3, 2}};
     for (const Case &c : cases) {
         Document document(document_written_with(c.document_size));
-        RecordingSink sink;
-        sink.failing_call = c.failing_call;
-        EXPECT_EQ(json_serialize(document.root, record, &sink), 5);
-        EXPECT_EQ(sink.calls.size(), c.failing_call) << c.document_size;
+        for (int form = 0; form < c.forms; ++form) {
+            RecordingSink sink;
+            sink.failing_call = c.failing_call;
+            int status = form == 0   ? json_serialize(document.root, record, &sink)
+                         : form == 1 ? json_serialize_pretty(document.root, 2, record, &sink)
+                                     : json_serialize_compact(document.root, record, &sink);
+            EXPECT_EQ(status, 5) << form;
+            EXPECT_EQ(sink.calls.size(), c.failing_call) << c.document_size << ", form " << form;
+        }
     }
 }
 
@@ -277,16 +337,22 @@ TEST(JsonWriter, OnlyNestingBeyond64LevelsAllocatesAndItsFailureReturns12) {
                   EXPECT_EQ(json_serialize(shallow.root, record, &sink), 0);
               }),
               0u);
+    EXPECT_EQ(count_allocations([&] { written_as(shallow.root, 2); }), 0u);
+    EXPECT_EQ(count_allocations([&] { written_as(shallow.root, -1); }), 0u);
     Document deep(std::string(70, '[') + std::string(70, ']'));
-    unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
-        RecordingSink sink;
-        int status = json_serialize(deep.root, record, &sink);
-        EXPECT_EQ(status, nth == 0 ? 0 : 12) << "allocation " << nth;
-        if (nth != 0) {
-            EXPECT_TRUE(sink.calls.empty());
-        }
-    });
-    EXPECT_EQ(runs, 1u);
+    for (int form = 0; form < 3; ++form) {
+        unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
+            RecordingSink sink;
+            int status = form == 0   ? json_serialize(deep.root, record, &sink)
+                         : form == 1 ? json_serialize_pretty(deep.root, 0, record, &sink)
+                                     : json_serialize_compact(deep.root, record, &sink);
+            EXPECT_EQ(status, nth == 0 ? 0 : 12) << "allocation " << nth << ", form " << form;
+            if (nth != 0) {
+                EXPECT_TRUE(sink.calls.empty());
+            }
+        });
+        EXPECT_EQ(runs, 1u) << form;
+    }
 }
 
 TEST(JsonWriter, TheStackHoldsTheFramesOfExactlyItsLevels) {
@@ -338,6 +404,28 @@ TEST(JsonWriter, DocumentsNestedAMillionLevelsByEditingAreWrittenAndFreed) {
     ASSERT_EQ(json_serialize(document.root, record, &sink), 0);
     EXPECT_TRUE(sink.text() == expected)
         << "the text differs; its size is " << sink.text().size() << ", not " << expected.size();
+    // A copy, compared with the original and written at that depth too, then changed innermost.
+    JsonValue *copy = nullptr;
+    ASSERT_EQ(json_copy(&copy, document.root), 0);
+    EXPECT_EQ(json_compare(copy, document.root), 0);
+    std::string compact;
+    for (char c : expected)
+        if (c != ' ') compact += c;
+    EXPECT_TRUE(written_as(copy, -1) == compact) << "the compact text differs";
+    std::string indented = written_as(copy, 0);
+    EXPECT_EQ(indented.size(), compact.size() + 2 * size_t(depth - 1) + (depth - 1) / 2);
+    EXPECT_EQ(indented.substr(0, 9), "[\n{\n\"k\": ");
+    JsonValue *copy_innermost = copy;
+    while (json_length(copy_innermost) > 0)
+        copy_innermost = json_type(copy_innermost) == JSON_ARRAY
+                             ? json_array_item(copy_innermost, 0)
+                             : json_object_find(copy_innermost, "k", nullptr);
+    EXPECT_NE(copy_innermost, innermost);
+    ASSERT_EQ(json_type(copy_innermost) == JSON_ARRAY ? json_array_set(copy_innermost, 0, "0")
+                                                      : json_object_set(copy_innermost, "z", "0"),
+              0);
+    EXPECT_EQ(json_compare(copy, document.root), JSON_NOMATCH);
+    json_free(&copy);
     json_free(&document.root);
     EXPECT_EQ(mem_live_blocks(), live);
 }
@@ -387,6 +475,27 @@ TEST_P(JsonRoundTrip, WritingTheReparsedOutputGivesTheSameBytes) {
     Document reparsed(first);
     EXPECT_EQ(describe(reparsed.root), describe(original.root));
     EXPECT_EQ(written(reparsed.root), first);
+    for (int indent : {-1, 0, 3}) {
+        Document other(written_as(original.root, indent));
+        EXPECT_EQ(describe(other.root), describe(original.root)) << indent;
+    }
+}
+
+// Every form of each benchmark document reads back as a document equal to it.
+TEST(JsonRoundTrip, EveryFormOfTheBenchmarkDocumentsReadsBackEqual) {
+    for (const char *name : {"canada", "citm_catalog", "twitter"}) {
+        std::ifstream file(std::string(HUB_BENCH_DATA) + "/" + name + ".json", std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_GT(text.size(), 100000u) << name;
+        Document original(text);
+        for (int indent : {-1, 0, 2, 8}) {
+            std::string output = written_as(original.root, indent);
+            Document other(output);
+            EXPECT_EQ(json_compare(other.root, original.root), 0) << name << ", " << indent;
+        }
+        Document one_line(written(original.root));
+        EXPECT_EQ(json_compare(one_line.root, original.root), 0) << name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
