@@ -40,7 +40,8 @@ RunMode scan_options(int count, char **arguments) {
 
 int run(char *own_directory, const char *own_file, int count, char **arguments) {
     RunMode mode = scan_options(count, arguments);
-    if (!mode.start && !mode.status) return relaunch_self(own_directory, own_file, count, arguments);
+    if (!mode.start && !mode.status)
+        return relaunch_self(own_directory, own_file, count, arguments);
     if (!mode.configuration_path) return EXIT_NO_CONFIGURATION;
     return run_update_cycle(mode.configuration_path, mode.status, own_directory);
 }

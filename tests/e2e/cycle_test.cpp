@@ -287,8 +287,8 @@ TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
 struct UpdaterFolderCase {
     const char *name;
     const char *folder;
-    bool absolute; // named by its full path, as an administrator would
-    bool quoted;   // whether the working copy's path stands in quotes
+    bool absolute;       // named by its full path, as an administrator would
+    bool quoted;         // whether the working copy's path stands in quotes
     int forward_slashes; // Windows: how many of the last separators are written as '/'
 };
 
@@ -345,7 +345,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // A shell would take ~ for the home folder.
                     UpdaterFolderCase{"tilde", "~", false, true, 0},
                     UpdaterFolderCase{"forward_slashes", "tools", true, false, 99},
-                    UpdaterFolderCase{"forward_slashes_inside", "tools/vendor/sub", true, false, 2}),
+                    UpdaterFolderCase{"forward_slashes_inside", "tools/vendor/sub", true, false,
+                                      2}),
     [](const testing::TestParamInfo<UpdaterFolderCase> &info) { return info.param.name; });
 
 TEST(Cycle, AnUpdaterThatCannotBeReadEndsTheCycle) {

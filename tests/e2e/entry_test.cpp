@@ -189,8 +189,8 @@ TEST_P(EntryOtherProgramPath, RelaunchCopiesTheRunningFile) {
     HubSandbox sandbox;
     HubRun run = sandbox.run({"-loglevel", "7"}, GetParam());
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_TRUE(run.has("Copy file: src=" + sandbox.path() + "/update-hub -> dest=" +
-                        sandbox.hub_path("quorcpy.exe") + " [OK]"))
+    EXPECT_TRUE(run.has("Copy file: src=" + sandbox.path() +
+                        "/update-hub -> dest=" + sandbox.hub_path("quorcpy.exe") + " [OK]"))
         << shortened_log(run);
     EXPECT_EQ(sandbox.read("quorcpy.exe"), sandbox.read(HubSandbox::hub_name()));
 }
@@ -205,9 +205,9 @@ class MappedDrive {
     explicit MappedDrive(const std::string &folder) {
         const char *prefix = getenv("WINEPREFIX");
         const char *home = getenv("HOME");
-        std::string devices = (prefix && *prefix ? std::string(prefix)
-                                                 : std::string(home ? home : "") + "/.wine") +
-                              "/dosdevices/";
+        std::string devices =
+            (prefix && *prefix ? std::string(prefix) : std::string(home ? home : "") + "/.wine") +
+            "/dosdevices/";
         for (char letter = 'q'; letter > 'f' && link_.empty(); --letter) {
             std::string candidate = devices + letter + ":";
             std::error_code error;

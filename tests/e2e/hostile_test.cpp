@@ -144,10 +144,11 @@ TEST_P(HostileLogReader, ThatClosesThePipeStopsNothing) {
     bool relaunch = GetParam();
     HubSandbox sandbox;
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
-    sandbox.write("hub.json", example_configuration(
-                                  {"{\"application\": \"grep ^SigIgn: /proc/self/status > "
-                                   "ignored.txt && ./example-query.exe office-answer.json "
-                                   "office-response.json\", \"response\": \"office-response.json\"}"}));
+    sandbox.write(
+        "hub.json",
+        example_configuration({"{\"application\": \"grep ^SigIgn: /proc/self/status > "
+                               "ignored.txt && ./example-query.exe office-answer.json "
+                               "office-response.json\", \"response\": \"office-response.json\"}"}));
     Lines arguments = {"-config", "hub.json", "-loglevel", "7"};
     if (!relaunch) arguments.insert(arguments.begin(), "--start");
     HubRun run = sandbox.run_closing_log(arguments, 2);

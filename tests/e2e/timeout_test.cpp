@@ -70,7 +70,7 @@ TEST(Timeout, AnUpdaterRunPastItsTimeoutIsEndedWithItsChildAndTheCycleGoesOn) {
 
 struct ShortTimeoutCase {
     const char *name;
-    const char *timeout;   // as written in the configuration
+    const char *timeout;    // as written in the configuration
     const char *mark_after; // seconds after which the hung query would leave its mark
 };
 
@@ -81,8 +81,8 @@ class TimeoutShort : public testing::TestWithParam<ShortTimeoutCase> {};
 TEST_P(TimeoutShort, EndsAHungQueryBeforeItLeavesItsMark) {
     const ShortTimeoutCase &c = GetParam();
     HubSandbox sandbox;
-    std::string hung = std::string("example-query.exe --sleep ") + c.mark_after +
-                       " --started late --sleep 20 - -";
+    std::string hung =
+        std::string("example-query.exe --sleep ") + c.mark_after + " --started late --sleep 20 - -";
     sandbox.write("hub.json", example_configuration({"{\"application\": \"" + hung +
                                                          "\", \"response\": \"r.json\", "
                                                          "\"timeout\": " +
