@@ -95,7 +95,7 @@ int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
 }
 
 // The folder a process is started in, for a directory without a trailing separator: a bare
-// drive ("Q:") would mean that drive's current folder, so it becomes the drive's root ("Q:\\").
+// drive ("Q:") would mean that drive's current folder, so it becomes the drive's root, Q:\.
 // A block to release with mem_free; null (errno set) when it cannot be made.
 wchar_t *working_folder(const char *directory) {
     int units = 0;
