@@ -3,6 +3,8 @@
 #include "platform.h"
 #include "relaunch.h"
 #include "support/log.h"
+#include "support/memory.h"
+#include "support/text_buffer.h"
 #include "update_cycle.h"
 #include "usage.h"
 
@@ -36,11 +38,23 @@ RunMode scan_options(int count, char **arguments) {
     return mode;
 }
 
-int run(char *own_directory, int count, char **arguments) {
+int run(char *own_directory, const char *own_file, int count, char **arguments) {
     RunMode mode = scan_options(count, arguments);
-    if (!mode.start && !mode.status) return relaunch_self(own_directory, count, arguments);
+    if (!mode.start && !mode.status)
+        return relaunch_self(own_directory, own_file, count, arguments);
     if (!mode.configuration_path) return EXIT_NO_CONFIGURATION;
     return run_update_cycle(mode.configuration_path, mode.status, own_directory);
+}
+
+// The file the hub runs from: the program path when it has a folder part and names the running
+// file, as always; otherwise (a program found through PATH, or a path that names another file)
+// the running file as the system names it. The program path when the system cannot say.
+const char *own_program_file(const char *program_path, TextBuffer *system_name) {
+    if (platform_own_file(system_name) != 0) return program_path;
+    if (strpbrk(program_path, platform_separators) &&
+        platform_names_same_file(program_path, system_name->data))
+        return program_path;
+    return system_name->data;
 }
 
 } // namespace
@@ -75,14 +89,19 @@ int hub_main(int count, char **arguments) {
     // A question about the program itself runs nothing, so it logs nothing either.
     HubQuery query = find_query(count, arguments);
     if (query != HUB_QUERY_NONE) return answer_query(query, stdout);
+    platform_ignore_broken_pipe();
     log_setup(DEFAULT_LOG_LEVEL, log_default_sink, stderr);
     scan_log_level(count, arguments);
     const char *program_path = count > 0 ? arguments[0] : "";
     log_message(0, "%s v.%d.%d", program_path, HUB_VERSION_MAJOR, HUB_VERSION_MINOR);
+    TextBuffer system_name;
+    text_buffer_init(&system_name);
+    const char *own_file = own_program_file(program_path, &system_name);
     char own_directory[OWN_DIRECTORY_SIZE];
     int result = ENAMETOOLONG;
-    if (resolve_own_directory(program_path, own_directory))
-        result = run(own_directory, count, arguments);
+    if (resolve_own_directory(own_file, own_directory))
+        result = run(own_directory, own_file, count, arguments);
+    mem_free(system_name.data);
     log_message(0, "Exit code: %d", result);
     return result;
 }

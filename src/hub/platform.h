@@ -14,6 +14,10 @@
 // The separator the hub puts between a directory and a file name, and looks for to cut one.
 extern const char platform_separator;
 
+// Every byte that separates directories in a path the hub is given: "\\/" on Windows, which
+// takes both, "/" elsewhere.
+extern const char platform_separators[];
+
 // Resolves path against the current directory without requiring the file to exist, as
 // GetFullPathNameW does. Returns the length in bytes written to buffer (without the NUL), the
 // size needed when size is too small (buffer then untouched), or 0 on failure. *file_part receives
@@ -27,6 +31,24 @@ unsigned long platform_full_path(const char *path, unsigned long size, char *buf
 // beyond the standard three. Returns 0 or the platform's error code.
 int platform_start_copy(char *command_line, const char *copy_path, const char *directory, int count,
                         char **arguments);
+
+// The full path of the file this process runs from, as the system names it (GetModuleFileNameW;
+// /proc/self/exe), into path (zero-terminated). Returns 0 or an error number.
+int platform_own_file(TextBuffer *path);
+
+// Whether path names the file own_file names (the same file, not only the same text).
+bool platform_names_same_file(const char *path, const char *own_file);
+
+// Opens a file to read in binary mode when it is a regular file, without ever waiting on the
+// way (a FIFO, a device or a named pipe could hold the hub for ever). Returns 0 and the open
+// file, or an error number: the open's own, EISDIR for a directory, ENODEV for anything else that
+// is not a regular file.
+int platform_open_regular_file(const char *name, FILE **file);
+
+// Lets the hub live on when a reader of its log goes away: a write to a closed pipe then fails,
+// and the failure is ignored, instead of ending the process (SIGPIPE on POSIX; nothing to do
+// on Windows). Commands the hub starts get the disposition it had before.
+void platform_ignore_broken_pipe();
 
 // fopen, with trailing blanks of the name dropped where the file system would keep them.
 FILE *platform_fopen(const char *name, const char *mode);

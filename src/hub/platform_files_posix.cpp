@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 const char platform_separator = '/';
+const char platform_separators[] = "/";
 
 const char *file_system_name(const char *name, char *trimmed) {
     size_t length = strlen(name);
@@ -78,6 +80,42 @@ unsigned long platform_full_path(const char *path, unsigned long size, char *buf
     char *last = strrchr(buffer, '/');
     if (!ends_in_separator && last && last[1]) *file_part = last + 1;
     return used;
+}
+
+int platform_own_file(TextBuffer *path) {
+    char target[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", target, sizeof target);
+    if (length < 0) return errno;
+    if (size_t(length) >= sizeof target) return ENAMETOOLONG;
+    path->length = 0;
+    return text_buffer_append(path, target, uint32_t(length)) == 0 ? 0 : ENOMEM;
+}
+
+bool platform_names_same_file(const char *path, const char *own_file) {
+    struct stat named;
+    struct stat own;
+    return stat(path, &named) == 0 && stat(own_file, &own) == 0 && named.st_dev == own.st_dev &&
+           named.st_ino == own.st_ino;
+}
+
+int platform_open_regular_file(const char *name, FILE **file) {
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
+    if (!path) return errno;
+    // Without O_NONBLOCK, opening a FIFO waits for a writer; O_NOCTTY keeps a terminal from
+    // becoming the hub's.
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return errno;
+    struct stat status;
+    int error = fstat(descriptor, &status) != 0 ? errno
+                : S_ISDIR(status.st_mode)       ? EISDIR
+                : !S_ISREG(status.st_mode)      ? ENODEV
+                                                : 0;
+    if (error == 0 && fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error == 0 && !(*file = fdopen(descriptor, "rb"))) error = errno;
+    if (error != 0) close(descriptor);
+    return error;
 }
 
 FILE *platform_fopen(const char *name, const char *mode) {

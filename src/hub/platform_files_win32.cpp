@@ -15,6 +15,7 @@
 #include <wchar.h>
 
 const char platform_separator = '\\';
+const char platform_separators[] = "\\/";
 
 int errno_of(DWORD error) {
     switch (error) {
@@ -75,6 +76,65 @@ size_t platform_path_length(const char *path, size_t bytes) {
         if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1; // four bytes: a surrogate pair
     }
     return units;
+}
+
+int platform_own_file(TextBuffer *path) {
+    // A path may be as long as the system allows; grow until it fits.
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        wchar_t *wide = static_cast<wchar_t *>(mem_calloc(size, sizeof(wchar_t)));
+        if (!wide) return ENOMEM;
+        DWORD units = GetModuleFileNameW(nullptr, wide, size);
+        int error = units == 0 ? errno_of(GetLastError()) : 0;
+        if (error == 0 && units >= size) {
+            mem_free(wide);
+            if (size >= 32768) return ENAMETOOLONG;
+            continue;
+        }
+        char *utf8 = error == 0 ? utf8_from_wide(wide, int(units)) : nullptr;
+        mem_free(wide);
+        if (error != 0) return error;
+        if (!utf8) return ENOMEM;
+        path->length = 0;
+        error = text_buffer_append(path, utf8, uint32_t(strlen(utf8))) == 0 ? 0 : ENOMEM;
+        mem_free(utf8);
+        return error;
+    }
+}
+
+namespace {
+
+// The volume and index of the file a UTF-8 name names; false when it cannot be opened.
+bool file_identity(const char *name, BY_HANDLE_FILE_INFORMATION *identity) {
+    wchar_t *wide = wide_from_utf8(name);
+    if (!wide) return false;
+    HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    mem_free(wide);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool known = GetFileInformationByHandle(file, identity) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+} // namespace
+
+bool platform_names_same_file(const char *path, const char *own_file) {
+    BY_HANDLE_FILE_INFORMATION named;
+    BY_HANDLE_FILE_INFORMATION own;
+    return file_identity(path, &named) && file_identity(own_file, &own) &&
+           named.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == own.nFileIndexHigh && named.nFileIndexLow == own.nFileIndexLow;
+}
+
+int platform_open_regular_file(const char *name, FILE **file) {
+    *file = platform_fopen(name, "rb");
+    if (!*file) return errno;
+    // A device (CON, COM1) or a named pipe opens at once but may make a read wait for ever.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(*file)));
+    if (GetFileType(handle) == FILE_TYPE_DISK) return 0;
+    fclose(*file);
+    *file = nullptr;
+    return ENODEV;
 }
 
 FILE *platform_fopen(const char *name, const char *mode) {

@@ -12,7 +12,8 @@ int platform_lock_cycle(const char *configuration_path, PlatformCycleLock *lock)
     lock->handle = -1;
     char trimmed[PATH_MAX];
     const char *path = file_system_name(configuration_path, trimmed);
-    int file = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // Without O_NONBLOCK a FIFO would hold the open until a writer comes.
+    int file = path ? open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
     if (file < 0) return 0;
     // The lock belongs to this open file: it goes with the process, and no command the cycle
     // starts inherits it (close-on-exec).

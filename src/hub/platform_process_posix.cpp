@@ -1,6 +1,7 @@
 // Processes on POSIX systems: the relaunch copy through posix_spawn, and commands through
 // /bin/sh -c, in a process group of their own when they have a timeout.
 #include "platform.h"
+#include "platform_posix_internal.h"
 
 #include "support/memory.h"
 
@@ -89,8 +90,12 @@ int platform_start_copy(char *, const char *copy_path, const char *directory, in
     // A program in the root directory has the empty own directory.
     posix_spawn_file_actions_addchdir_np(&actions, directory[0] ? directory : "/");
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    give_back_start_signals(&attributes);
     pid_t child = 0;
-    int error = posix_spawn(&child, copy_path, &actions, nullptr, child_arguments, environ);
+    int error = posix_spawn(&child, copy_path, &actions, &attributes, child_arguments, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     mem_free(child_arguments);
     return error;
@@ -119,6 +124,7 @@ int platform_run_command(const char *wrapped_command, unsigned long timeout_mill
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
         posix_spawnattr_setpgroup(&attributes, 0);
     }
+    give_back_start_signals(&attributes);
     pid_t child = 0;
     int error = posix_spawn(&child, "/bin/sh", nullptr, &attributes, shell_arguments, environ);
     posix_spawnattr_destroy(&attributes);

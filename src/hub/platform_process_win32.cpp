@@ -94,11 +94,30 @@ int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
     return status;
 }
 
+// The folder a process is started in, for a directory without a trailing separator: a bare
+// drive ("Q:") would mean that drive's current folder, so it becomes the drive's root, Q:\.
+// A block to release with mem_free; null (errno set) when it cannot be made.
+wchar_t *working_folder(const char *directory) {
+    int units = 0;
+    wchar_t *wide = wide_from_utf8(directory, -1, &units);
+    if (!wide || units != 2 || wide[1] != L':') return wide;
+    wchar_t *root = static_cast<wchar_t *>(mem_calloc(4, sizeof(wchar_t)));
+    if (root) {
+        root[0] = wide[0];
+        root[1] = L':';
+        root[2] = L'\\';
+    } else {
+        errno = ENOMEM;
+    }
+    mem_free(wide);
+    return root;
+}
+
 } // namespace
 
 int platform_start_copy(char *command_line, const char *, const char *directory, int, char **) {
     wchar_t *wide_line = wide_from_utf8(command_line);
-    wchar_t *wide_directory = wide_from_utf8(directory);
+    wchar_t *wide_directory = working_folder(directory);
     int error = 0;
     if (!wide_line || !wide_directory) {
         error = errno == EILSEQ ? ERROR_NO_UNICODE_TRANSLATION : ERROR_NOT_ENOUGH_MEMORY;

@@ -81,13 +81,13 @@ bool compose_relaunch_command_line(char *line, size_t size, int count, char **ar
     return !writer.overflow;
 }
 
-int relaunch_self(const char *own_directory, int count, char **arguments) {
+int relaunch_self(const char *own_directory, const char *own_file, int count, char **arguments) {
     char command_line[COMMAND_LINE_SIZE];
     if (!compose_relaunch_command_line(command_line, sizeof command_line, count, arguments))
         return E2BIG;
     char copy_path[COPY_PATH_SIZE];
     snprintf(copy_path, sizeof copy_path, "%s%c%s", own_directory, platform_separator, COPY_NAME);
-    int result = copy_file(copy_path, arguments[0]);
+    int result = copy_file(copy_path, own_file);
     if (result != 0) return result;
     log_message(0, "Command Line: %s - Exec Path: %s", command_line, own_directory);
     return platform_start_copy(command_line, copy_path, own_directory, count, arguments);

@@ -11,9 +11,10 @@
 #include "updater.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -54,6 +55,15 @@ int append_argument_texts(TextBuffer *out, const JsonValue *array) {
     return 0;
 }
 
+// Whether a JSON number's text is above zero, also when it is too small for a double (1e-400):
+// no minus sign, and a digit other than 0 before the exponent.
+bool is_positive_number(const char *text) {
+    if (*text == '-') return false;
+    for (; *text && *text != 'e' && *text != 'E'; ++text)
+        if (*text >= '1' && *text <= '9') return true;
+    return false;
+}
+
 // The object's optional "timeout" in seconds, as milliseconds: 0 (no limit) when it is absent; a
 // positive number gives at least 1 ms and at most the longest; anything else is 22.
 int read_timeout(const JsonValue *object, unsigned long *milliseconds) {
@@ -61,12 +71,15 @@ int read_timeout(const JsonValue *object, unsigned long *milliseconds) {
     JsonValue *timeout = json_object_find(object, "timeout", nullptr);
     if (!timeout) return 0;
     if (json_type(timeout) != JSON_NUMBER) return ERROR_INVALID;
-    double seconds = strtod(json_text(timeout, nullptr), nullptr);
+    const char *text = json_text(timeout, nullptr);
+    double seconds = strtod(text, nullptr);
+    // A positive number too small for a double reads as 0: it gives the shortest timeout.
+    if (seconds == 0 && is_positive_number(text)) seconds = DBL_MIN;
     if (!(seconds > 0)) return ERROR_INVALID;
     double rounded_up = ceil(seconds * 1000);
-    *milliseconds = (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS
-                                        ? rounded_up
-                                        : LONGEST_TIMEOUT_MILLISECONDS);
+    *milliseconds =
+        (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS ? rounded_up
+                                                                  : LONGEST_TIMEOUT_MILLISECONDS);
     return 0;
 }
 
@@ -86,7 +99,9 @@ int read_whole_file(FILE *file, TextBuffer *text) {
 int compose_working_copy(TextBuffer *working_copy, const char *updater_name) {
     const char *name = platform_working_copy_name(updater_name);
     if (!name) return ERROR_INVALID;
-    const char *separator = strrchr(updater_name, platform_separator);
+    const char *separator = nullptr;
+    for (const char *p = updater_name; *p; ++p)
+        if (strchr(platform_separators, *p)) separator = p;
     uint32_t kept = separator ? uint32_t(separator + 1 - updater_name) : 0;
     if (text_buffer_append(working_copy, updater_name, kept) != 0 ||
         text_buffer_append(working_copy, name, uint32_t(strlen(name))) != 0 ||
@@ -185,8 +200,8 @@ int process_source(UpdateCycle *cycle, const JsonValue *source) {
             result = append_argument_texts(&source_arguments, parameters);
     }
     if (result == 0)
-        query_source(cycle, json_text(command, nullptr), timeout,
-                     json_text(response_name, nullptr), &source_arguments);
+        query_source(cycle, json_text(command, nullptr), timeout, json_text(response_name, nullptr),
+                     &source_arguments);
     mem_free(source_arguments.data);
     return result;
 }
@@ -201,6 +216,15 @@ int walk_sources(UpdateCycle *cycle, const JsonValue *configuration) {
          source = json_next(sources, nullptr, &cursor))
         result = process_source(cycle, source);
     return result;
+}
+
+// Whether only white space follows a document in its file's text, with at most one 0x1A (the
+// end-of-file mark of old Windows editors) as the very last byte.
+bool only_white_space_behind(const char *behind, const char *text_end) {
+    if (behind < text_end && text_end[-1] == '\x1A') --text_end;
+    for (; behind < text_end; ++behind)
+        if (*behind != ' ' && *behind != '\t' && *behind != '\n' && *behind != '\r') return false;
+    return true;
 }
 
 int run_locked_cycle(const char *configuration_path, bool status_mode, char *own_directory) {
@@ -222,13 +246,11 @@ int run_locked_cycle(const char *configuration_path, bool status_mode, char *own
 } // namespace
 
 int read_json_file(const char *name, JsonValue **document) {
-    int result = 0;
     // Binary: Windows text mode would turn CR LF into LF inside UTF-16 text and end a file at
     // its first byte 0x1A.
-    FILE *file = platform_fopen(name, "rb");
-    if (!file) {
-        result = errno;
-    } else {
+    FILE *file = nullptr;
+    int result = platform_open_regular_file(name, &file);
+    if (result == 0) {
         TextBuffer text;
         text_buffer_init(&text);
         result = read_whole_file(file, &text);
@@ -239,6 +261,9 @@ int read_json_file(const char *name, JsonValue **document) {
             const char *end = nullptr;
             if (json_parse(text.data, &end, document) != 0) {
                 *document = nullptr;
+                result = ERROR_INVALID;
+            } else if (!only_white_space_behind(end, text.data + text.length)) {
+                json_free(document);
                 result = ERROR_INVALID;
             }
         }

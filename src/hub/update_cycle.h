@@ -9,9 +9,11 @@
 #include "json/json.h"
 
 // Reads a whole file and parses it. Returns 0 and stores the document (the caller frees it
-// with json_free); errno when the file cannot be opened or read (the output untouched); 12
-// without memory; 22 when the text does not parse (the output set to null). Logs the
-// "Read:" line at level 6.
+// with json_free); errno when the file cannot be opened or read, EISDIR for a directory and
+// ENODEV for anything else that is not a regular file (the output untouched); 12 without
+// memory; 22 when the text does not parse or anything but white space follows the document,
+// one 0x1A as the very last byte aside (the output set to null). Logs the "Read:" line at
+// level 6.
 int read_json_file(const char *name, JsonValue **document);
 
 // Runs one cycle over the configuration file. Outside status mode the updater is copied to

@@ -135,6 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
     Errors, CycleConfiguration,
     testing::Values(ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
                     ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
+                    ConfigurationCase{"left_half_merged",
+                                      "{\"sources\": [{}]}\n<<<<<<< HEAD this is not JSON\n", 22,
+                                      "Read: [hub.json] ... FAIL(22)"},
                     ConfigurationCase{"top_level_array", "[{\"sources\": []}]", 22,
                                       "Get ravcpy: Error getting ravcpy"},
                     ConfigurationCase{"no_updater", "{\"sources\": [{}]}", 22,
@@ -284,9 +287,17 @@ TEST(Cycle, ExitStatusesAreLoggedWithTheirWordsAndChangeNothing) {
 struct UpdaterFolderCase {
     const char *name;
     const char *folder;
-    bool absolute; // named by its full path, as an administrator would
-    bool quoted;   // whether the working copy's path stands in quotes
+    bool absolute;       // named by its full path, as an administrator would
+    bool quoted;         // whether the working copy's path stands in quotes
+    int forward_slashes; // Windows: how many of the last separators are written as '/'
 };
+
+// The path with its last `count` backslashes written as forward slashes.
+std::string with_forward_slashes(std::string path, int count) {
+    for (size_t i = path.size(); i-- > 0 && count > 0;)
+        if (path[i] == '\\') path[i] = '/', --count;
+    return path;
+}
 
 class CycleUpdaterFolder : public testing::TestWithParam<UpdaterFolderCase> {};
 
@@ -301,8 +312,15 @@ TEST_P(CycleUpdaterFolder, GetsTheWorkingCopyAndRunsItFromThere) {
     if (!HubSandbox::windows()) { // the working copy takes the program's permission bits
         make_executable(sandbox.path() + "/" + c.folder + "/example-updater.exe");
     }
-    std::string folder = c.absolute ? sandbox.hub_path(c.folder) : c.folder;
     std::string separator = HubSandbox::windows() ? "\\" : "/";
+    std::string folder = c.absolute ? sandbox.hub_path(c.folder) : c.folder;
+    if (HubSandbox::windows()) {
+        for (char &byte : folder)
+            if (byte == '/') byte = '\\';
+        folder = with_forward_slashes(folder + separator, c.forward_slashes);
+        separator = folder.substr(folder.size() - 1);
+        folder.pop_back();
+    }
     sandbox.write("hub.json", configuration_with_updater(folder + separator + "example-updater.exe",
                                                          {query_source("office")}));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
@@ -321,9 +339,14 @@ TEST_P(CycleUpdaterFolder, GetsTheWorkingCopyAndRunsItFromThere) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CycleUpdaterFolder,
-    testing::Values(UpdaterFolderCase{"relative", "tools", false, false},
-                    UpdaterFolderCase{"blanks", "Vendor Updater", true, true},
-                    UpdaterFolderCase{"interpreter_signs", "A & B (x86)", true, true}),
+    testing::Values(UpdaterFolderCase{"relative", "tools", false, false, 0},
+                    UpdaterFolderCase{"blanks", "Vendor Updater", true, true, 0},
+                    UpdaterFolderCase{"interpreter_signs", "A & B (x86)", true, true, 0},
+                    // A shell would take ~ for the home folder.
+                    UpdaterFolderCase{"tilde", "~", false, true, 0},
+                    UpdaterFolderCase{"forward_slashes", "tools", true, false, 99},
+                    UpdaterFolderCase{"forward_slashes_inside", "tools/vendor/sub", true, false,
+                                      2}),
     [](const testing::TestParamInfo<UpdaterFolderCase> &info) { return info.param.name; });
 
 TEST(Cycle, AnUpdaterThatCannotBeReadEndsTheCycle) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 #include <string>
@@ -28,7 +30,7 @@ std::string copy_line(const HubSandbox &sandbox, const std::string &result) {
 // Sets up the example programs so that a relaunched copy leaves a trace: two updater runs.
 void prepare_example_cycle(const HubSandbox &sandbox, const std::string &configuration_name) {
     sandbox.write(configuration_name, example_configuration({query_source("office")}));
-    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\Office"));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
 }
 
 class EntryWithoutConfiguration : public testing::TestWithParam<std::vector<std::string>> {};
@@ -177,17 +179,143 @@ INSTANTIATE_TEST_SUITE_P(Forms, EntryLogLevel,
                                          LogLevelCase{{"-loglevel", "7", "-loglevel", "5"}, true},
                                          LogLevelCase{{"-loglevel"}, false}));
 
-TEST(Entry, RelaunchFailsWhenTheProgramPathNamesNoFile) {
+class EntryOtherProgramPath : public testing::TestWithParam<const char *> {};
+
+// A program path that names no file, or another one, is not the hub's file: the relaunch copies
+// the running file as the system names it.
+TEST_P(EntryOtherProgramPath, RelaunchCopiesTheRunningFile) {
     if (HubSandbox::windows() || HubSandbox::wrapped())
         GTEST_SKIP() << "Wine and memory checkers pass their own program path";
     HubSandbox sandbox;
-    HubRun run = sandbox.run({"-loglevel", "7"}, "update-hub-missing");
-    EXPECT_EQ(run.exit_code, 254);
-    EXPECT_TRUE(run.has("Copy file: src=update-hub-missing -> dest=" +
-                        sandbox.hub_path("quorcpy.exe") + " [Error]"));
-    EXPECT_TRUE(run.has("Exit code: -2"));
-    EXPECT_FALSE(sandbox.exists("quorcpy.exe"));
+    HubRun run = sandbox.run({"-loglevel", "7"}, GetParam());
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Copy file: src=" + sandbox.path() +
+                        "/update-hub -> dest=" + sandbox.hub_path("quorcpy.exe") + " [OK]"))
+        << shortened_log(run);
+    EXPECT_EQ(sandbox.read("quorcpy.exe"), sandbox.read(HubSandbox::hub_name()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, EntryOtherProgramPath,
+                         testing::Values("update-hub-missing", "./example-updater.exe"));
+
+// A drive letter of Wine's mapped to a folder for as long as this lives: a link in the prefix's
+// dosdevices, with a letter no other drive has.
+class MappedDrive {
+  public:
+    explicit MappedDrive(const std::string &folder) {
+        const char *prefix = getenv("WINEPREFIX");
+        const char *home = getenv("HOME");
+        std::string devices =
+            (prefix && *prefix ? std::string(prefix) : std::string(home ? home : "") + "/.wine") +
+            "/dosdevices/";
+        for (char letter = 'q'; letter > 'f' && link_.empty(); --letter) {
+            std::string candidate = devices + letter + ":";
+            std::error_code error;
+            if (std::filesystem::exists(std::filesystem::symlink_status(candidate))) continue;
+            std::filesystem::create_directory_symlink(folder, candidate, error);
+            if (!error) {
+                link_ = candidate;
+                drive_ = std::string(1, char(letter - 'a' + 'A')) + ":";
+            }
+        }
+    }
+    ~MappedDrive() {
+        std::error_code ignored;
+        if (!link_.empty()) std::filesystem::remove(link_, ignored);
+    }
+    // "Q:", or empty when no letter could be mapped.
+    const std::string &drive() const { return drive_; }
+
+  private:
+    std::string link_;
+    std::string drive_;
+};
+
+// The own directory of a hub in a drive's root is the bare drive ("Q:"), which as a working
+// folder would mean the drive's current folder: the copy runs in the root.
+TEST(Entry, AHubAtTheRootOfADriveRelaunchesInTheRoot) {
+    if (!HubSandbox::windows()) GTEST_SKIP() << "drives are Windows'";
+    HubSandbox sandbox;
+    prepare_example_cycle(sandbox, "hub.json");
+    sandbox.make_directory("sub");
+    MappedDrive mapped(sandbox.path());
+    std::string drive = mapped.drive();
+    ASSERT_FALSE(drive.empty()) << "no drive letter could be mapped";
+    HubRun run = sandbox.run_words({"cd", "/d", drive + "\\sub", "&&", drive + "\\update-hub.exe",
+                                    "-config", "hub.json", "-loglevel", "7"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Command Line: quorcpy.exe --start -config hub.json -loglevel 7 - Exec "
+                        "Path: " +
+                        drive))
+        << shortened_log(run);
+    EXPECT_EQ(updater_runs(sandbox.wait_for_updater_runs(UPDATER_RECORD, 2, 30)),
+              (Runs{with_record({"-ver:office@2|10|1|4.0|" + drive + "/"}),
+                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
+        << shortened_log(run);
+}
+
+struct ByNameCase {
+    const char *name;
+    bool relaunch;
+    const char *link; // Linux: the hub is found through PATH as this symbolic link
+};
+
+class EntryByName : public testing::TestWithParam<ByNameCase> {};
+
+// Writes the example cycle and its programs into a folder of the sandbox.
+void prepare_example_folder(const HubSandbox &sandbox, const std::string &folder) {
+    sandbox.make_directory(folder);
+    for (const char *program : {"example-query.exe", "example-updater.exe"}) {
+        sandbox.write(folder + "/" + program, sandbox.read(program));
+        make_executable(sandbox.path() + "/" + folder + "/" + program);
+    }
+    prepare_example_cycle(sandbox, folder + "/hub.json");
+    sandbox.write(folder + "/office-answer.json", sandbox.read("office-answer.json"));
+}
+
+// Started by its name from another folder, as an installed hub is, the hub registers and
+// relaunches from its own folder, not the current one.
+TEST_P(EntryByName, TakesItsOwnFolderFromTheSystem) {
+    const ByNameCase &c = GetParam();
+    if (c.link && HubSandbox::windows()) GTEST_SKIP() << "symbolic links are Linux's here";
+    HubSandbox sandbox;
+    prepare_example_cycle(sandbox, "hub.json");
+    prepare_example_folder(sandbox, "elsewhere");
+    std::string own_folder = registration_path(sandbox);
+    std::string name;
+    if (c.link) {
+        // The link stands in the folder PATH names; the file it points to in "real".
+        sandbox.make_directory("real");
+        sandbox.write("real/update-hub", sandbox.read(HubSandbox::hub_name()));
+        make_executable(sandbox.path() + "/real/update-hub");
+        std::filesystem::create_symlink(sandbox.path() + "/real/update-hub",
+                                        sandbox.path() + "/" + c.link);
+        own_folder = sandbox.path() + "/real/";
+        name = c.link;
+    }
+    Lines arguments = {"-config", "hub.json", "-loglevel", "7"};
+    if (!c.relaunch) arguments.insert(arguments.begin(), "--start");
+    HubRun run = sandbox.run_by_name("elsewhere", arguments, name);
+    EXPECT_EQ(run.exit_code, 0) << shortened_log(run);
+    // The relaunched copy runs in the own folder; a cycle started here in the current one.
+    std::string record = c.relaunch ? UPDATER_RECORD : "elsewhere/" + UPDATER_RECORD;
+    EXPECT_EQ(updater_runs(sandbox.wait_for_updater_runs(record, 2, 30)),
+              (Runs{with_record({"-ver:office@2|10|1|4.0|" + own_folder}),
+                    with_record({"-ver:office@7|3|1|2.3|C:\\Office"})}))
+        << shortened_log(run);
+    if (c.relaunch && !c.link) {
+        EXPECT_EQ(sandbox.read("quorcpy.exe"), sandbox.read(HubSandbox::hub_name()));
+    }
+    EXPECT_FALSE(sandbox.exists("elsewhere/quorcpy.exe"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EntryByName,
+                         testing::Values(ByNameCase{"relaunch", true, nullptr},
+                                         ByNameCase{"start", false, nullptr},
+                                         ByNameCase{"start_through_a_link", false, "hub-link"}),
+                         [](const testing::TestParamInfo<ByNameCase> &info) {
+                             return info.param.name;
+                         });
 
 TEST(Entry, RelaunchFailsWhenTheCopyCannotBeWritten) {
     HubSandbox sandbox;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -79,18 +81,93 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UnreadableCase{"nested_a_million_levels", std::string(1000000, '[')},
                     UnreadableCase{"zero_byte_inside_a_string",
                                    response_with_path("bad", std::string("a\0b", 3))},
-                    UnreadableCase{"binary_garbage", std::string("\xff\xfe\x00\x01{", 5)}),
+                    UnreadableCase{"binary_garbage", std::string("\xff\xfe\x00\x01{", 5)},
+                    UnreadableCase{"text_behind_the_document",
+                                   one_module_response("bad", 7, 3, "C:\\\\Bad") +
+                                       "\r\ntrailing garbage {"},
+                    UnreadableCase{"zero_byte_and_text_behind_the_document",
+                                   one_module_response("bad", 7, 3, "C:\\\\Bad") +
+                                       std::string("\0garbage", 8)}),
     [](const testing::TestParamInfo<UnreadableCase> &info) { return info.param.name; });
 
-TEST(Hostile, TextAfterAZeroByteBehindTheDocumentIsNotRead) {
+struct NotAFileCase {
+    const char *name;
+    const char *make; // the shell command that the query is, given the response's name
+    int error;
+};
+
+class HostileNotARegularFile : public testing::TestWithParam<NotAFileCase> {};
+
+// A query that leaves something other than a regular file at its response's name (a FIFO would
+// hold a reader for ever) skips its source with an error number of its own.
+TEST_P(HostileNotARegularFile, SkipsItsSourceWithoutWaiting) {
+    if (HubSandbox::windows()) GTEST_SKIP() << "FIFOs and devices by name are Linux's";
+    const NotAFileCase &c = GetParam();
     HubSandbox sandbox;
-    sandbox.write("odd-answer.json",
-                  one_module_response("odd", 7, 3, "C:\\\\Odd") + std::string("\0garbage", 8));
-    sandbox.write("hub.json", example_configuration({query_source("odd")}));
-    HubRun run = run_cycle(sandbox);
+    sandbox.write("good-answer.json", one_module_response("good", 7, 3, "C:\\\\Good"));
+    sandbox.write("hub.json", example_configuration({"{\"application\": \"" + std::string(c.make) +
+                                                         " bad-response.json\", \"response\": "
+                                                         "\"bad-response.json\"}",
+                                                     query_source("good")}));
+    HubRun run = sandbox.run({"--start", "-config", "hub.json", "-loglevel", "7"}, "", 60);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(updater_runs(sandbox.read(UPDATER_RECORD)).size(), 2u);
+    EXPECT_TRUE(run.has("Read: [bad-response.json] ... FAIL(" + std::to_string(c.error) + ")"))
+        << shortened_log(run);
+    EXPECT_EQ(updater_runs(sandbox.read(UPDATER_RECORD)),
+              (Runs{{"--record", UPDATER_RECORD, registration_argument(sandbox, "good")},
+                    {"--record", UPDATER_RECORD, "-ver:good@7|3|1|2.3|C:\\Good"}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Responses, HostileNotARegularFile,
+                         testing::Values(NotAFileCase{"fifo", "mkfifo", 19},
+                                         NotAFileCase{"device", "ln -s /dev/null", 19},
+                                         NotAFileCase{"directory", "mkdir", 21}),
+                         [](const testing::TestParamInfo<NotAFileCase> &info) {
+                             return info.param.name;
+                         });
+
+TEST(Hostile, AConfigurationThatIsAFifoEndsTheCycleWithoutWaiting) {
+    if (HubSandbox::windows()) GTEST_SKIP() << "FIFOs are Linux's";
+    HubSandbox sandbox;
+    ASSERT_EQ(mkfifo((sandbox.path() + "/hub.json").c_str(), 0600), 0);
+    HubRun run = sandbox.run({"--start", "-config", "hub.json", "-loglevel", "6"}, "", 60);
+    EXPECT_EQ(run.exit_code, 19);
+    EXPECT_TRUE(run.has("Read: [hub.json] ... FAIL(19)")) << shortened_log(run);
+}
+
+class HostileLogReader : public testing::TestWithParam<bool> {};
+
+// A reader of the log that goes away (a `| head`, a service manager's pipe) makes only the log's
+// writes fail: the cycle goes on, and its commands get SIGPIPE as the hub's starter gave it.
+TEST_P(HostileLogReader, ThatClosesThePipeStopsNothing) {
+    if (HubSandbox::windows()) GTEST_SKIP() << "a closed pipe ends only a POSIX process";
+    bool relaunch = GetParam();
+    HubSandbox sandbox;
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    sandbox.write(
+        "hub.json",
+        example_configuration({"{\"application\": \"grep ^SigIgn: /proc/self/status > "
+                               "ignored.txt && ./example-query.exe office-answer.json "
+                               "office-response.json\", \"response\": \"office-response.json\"}"}));
+    Lines arguments = {"-config", "hub.json", "-loglevel", "7"};
+    if (!relaunch) arguments.insert(arguments.begin(), "--start");
+    HubRun run = sandbox.run_closing_log(arguments, 2);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(updater_runs(sandbox.wait_for_updater_runs(UPDATER_RECORD, 2, 30)),
+              (Runs{{"--record", UPDATER_RECORD, registration_argument(sandbox, "office")},
+                    {"--record", UPDATER_RECORD, "-ver:office@7|3|1|2.3|C:\\Office"}}));
+    struct sigaction own;
+    sigaction(SIGPIPE, nullptr, &own);
+    std::string ignored = sandbox.read("ignored.txt");
+    ASSERT_EQ(ignored.rfind("SigIgn:", 0), 0u) << ignored;
+    unsigned long long mask = std::stoull(ignored.substr(7), nullptr, 16);
+    EXPECT_EQ((mask >> (SIGPIPE - 1)) & 1, own.sa_handler == SIG_IGN ? 1u : 0u) << ignored;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HostileLogReader, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return info.param ? "relaunch" : "start";
+                         });
 
 TEST(Hostile, BytesThatAreNotUtf8ReachTheUpdaterUnchanged) {
     if (HubSandbox::windows()) GTEST_SKIP() << "Windows reads such text in its ANSI code page";

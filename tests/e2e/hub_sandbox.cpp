@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -51,6 +52,38 @@ bool read_until_closed(int fd, std::string *out, int timeout_seconds) {
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return true;
         out->append(buffer, size_t(count));
+    }
+}
+
+// Reads until the pipe has delivered `lines` line ends (or closed), or the deadline passes.
+bool read_lines(int fd, std::string *out, int lines, int timeout_seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    while (std::count(out->begin(), out->end(), '\n') < lines) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd poll_fd = {fd, POLLIN, 0};
+        int ready = poll(&poll_fd, 1, int(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        char byte = 0; // one at a time, so that nothing behind the last line is taken
+        ssize_t count = read(fd, &byte, 1);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return true;
+        out->push_back(byte);
+    }
+    return true;
+}
+
+// Waits for the child to exit, at most the timeout; false when it is still running then.
+bool wait_within(pid_t child, int *status, int timeout_seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        pid_t done = waitpid(child, status, WNOHANG);
+        if (done == child) return true;
+        if (done < 0 && errno != EINTR) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
@@ -207,7 +240,7 @@ bool HubSandbox::exists(const std::string &name) const {
 }
 
 void HubSandbox::make_directory(const std::string &name) const {
-    fs::create_directory(path_ + "/" + name);
+    fs::create_directories(path_ + "/" + name);
 }
 
 HubRun HubSandbox::run(const std::vector<std::string> &arguments, const std::string &program_name,
@@ -226,7 +259,6 @@ HubRun HubSandbox::run_in(const std::string &subdirectory,
 
 HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::string> &arguments,
                           const std::string &program_name, int timeout_seconds) const {
-    HubRun result{-1, {}, {}, {}, {}};
     std::vector<std::string> words;
     std::string program = directory + "/" + hub_name();
     std::string wrapper = environment("HUB_WRAPPER");
@@ -243,10 +275,69 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
         words = {program_name.empty() ? "./" + hub_name() : program_name};
     }
     words.insert(words.end(), arguments.begin(), arguments.end());
+    words.insert(words.begin(), program);
+    return spawn(directory, words, windows(), {}, -1, timeout_seconds);
+}
+
+HubRun HubSandbox::run_by_name(const std::string &subdirectory,
+                               const std::vector<std::string> &arguments,
+                               const std::string &program_name) const {
+    std::string directory = path_ + "/" + subdirectory;
+    fs::create_directories(directory);
+    std::string name = program_name.empty() ? hub_name() : program_name;
+    std::vector<std::string> words;
+    std::vector<std::string> extra;
+    if (windows()) {
+        // Wine adds WINEPATH to the PATH of its programs.
+        words = {environment("HUB_LAUNCHER"), "cmd", "/c", name};
+        extra = {"WINEPATH=" + hub_path()};
+    } else {
+        // The shell's exec finds the program through PATH and passes its name as typed.
+        words = {"/bin/sh", "-c", "exec \"$0\" \"$@\"", name};
+        extra = {"PATH=" + path_ + ":" + environment("PATH")};
+    }
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    words.insert(words.begin(), words.front());
+    return spawn(directory, words, windows(), extra, -1, 120);
+}
+
+HubRun HubSandbox::run_closing_log(const std::vector<std::string> &arguments, int lines,
+                                   int timeout_seconds) const {
+    std::vector<std::string> words = {path_ + "/" + hub_name(), "./" + hub_name()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return spawn(path_, words, false, {}, lines, timeout_seconds);
+}
+
+HubRun HubSandbox::run_words(const std::vector<std::string> &words, int timeout_seconds) const {
+    std::vector<std::string> all = words;
+    if (windows()) all.insert(all.begin(), {environment("HUB_LAUNCHER"), "cmd", "/c"});
+    all.insert(all.begin(), all.front());
+    return spawn(path_, all, true, {}, -1, timeout_seconds);
+}
+
+// words[0] is the program to start, words[1..] its argument vector.
+HubRun HubSandbox::spawn(const std::string &directory, std::vector<std::string> words,
+                         bool search_path, const std::vector<std::string> &extra_environment,
+                         int lines, int timeout_seconds) const {
+    HubRun result{-1, {}, {}, {}, {}};
+    std::string program = words.front();
+    words.erase(words.begin());
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment_entries(extra_environment);
+    for (char **entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        bool replaced = false;
+        for (const std::string &extra : extra_environment)
+            replaced |= text.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0;
+        if (!replaced) environment_entries.push_back(text);
+    }
+    std::vector<char *> envp;
+    for (auto &entry : environment_entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) {
@@ -267,9 +358,10 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
     pid_t child = 0;
-    int error = windows()
-                    ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ)
-                    : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int error =
+        search_path
+            ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data())
+            : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_fds[1]);
     if (error != 0) {
@@ -278,14 +370,15 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
         return result;
     }
     std::string errors;
-    bool closed = read_until_closed(pipe_fds[0], &errors, timeout_seconds);
+    bool closed = lines >= 0 ? read_lines(pipe_fds[0], &errors, lines, timeout_seconds)
+                             : read_until_closed(pipe_fds[0], &errors, timeout_seconds);
     close(pipe_fds[0]);
-    if (!closed) {
+    int status = 0;
+    if (!closed || !wait_within(child, &status, timeout_seconds)) {
         kill(child, SIGKILL);
+        waitpid(child, &status, 0);
         ADD_FAILURE() << "the hub did not finish within " << timeout_seconds << " s";
     }
-    int status = 0;
-    waitpid(child, &status, 0);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     parse_lines(errors, &result);
     result.output = errors;

@@ -54,7 +54,7 @@ class HubSandbox {
     void write(const std::string &name, const std::string &content) const;
     std::string read(const std::string &name) const;
     bool exists(const std::string &name) const;
-    void make_directory(const std::string &name) const;
+    void make_directory(const std::string &name) const; // with its parents
 
     // Runs the hub in the sandbox with these arguments and waits for standard error to close
     // (which includes a relaunched copy on Linux) and for the hub to exit.
@@ -66,6 +66,21 @@ class HubSandbox {
     HubRun run_in(const std::string &subdirectory, const std::vector<std::string> &arguments,
                   int timeout_seconds = 120) const;
 
+    // Runs the hub by its bare name (or program_name), found through PATH with the sandbox
+    // directory first in it, from a subdirectory (made with its parents) as the working
+    // directory. Under Wine cmd.exe finds it.
+    HubRun run_by_name(const std::string &subdirectory, const std::vector<std::string> &arguments,
+                       const std::string &program_name = "") const;
+
+    // Runs the hub as run() does, but reads only the first `lines` lines of standard error and
+    // then closes its end, as a reader such as `head` does; then waits for the hub to exit.
+    HubRun run_closing_log(const std::vector<std::string> &arguments, int lines,
+                           int timeout_seconds = 120) const;
+
+    // Runs a command line of words (the first a program found through PATH; under Wine a
+    // Windows command given to cmd.exe) in the sandbox, with standard error captured.
+    HubRun run_words(const std::vector<std::string> &words, int timeout_seconds = 120) const;
+
     // Polls until the file exists and holds at least `runs` "[run]" lines of the example
     // updater, or the timeout passes; returns its content.
     std::string wait_for_updater_runs(const std::string &name, int runs,
@@ -74,6 +89,12 @@ class HubSandbox {
   private:
     HubRun run_at(const std::string &directory, const std::vector<std::string> &arguments,
                   const std::string &program_name, int timeout_seconds) const;
+    // Starts words[0] (through PATH when search_path) with the rest as its arguments, the extra
+    // environment entries added, in directory; reads standard error until it closes, or only
+    // `lines` lines when lines >= 0, and waits for the process.
+    HubRun spawn(const std::string &directory, std::vector<std::string> words, bool search_path,
+                 const std::vector<std::string> &extra_environment, int lines,
+                 int timeout_seconds) const;
 
     std::string path_;
 };

@@ -9,26 +9,34 @@
 
 namespace {
 
-// The UTF-16 form of UTF-8 text (ASCII and two- and three-byte sequences suffice here).
+// The UTF-16 form of UTF-8 text, with a surrogate pair for a character beyond U+FFFF.
 std::string utf16(const std::string &text, bool big_endian) {
     std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-    for (size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        unsigned unit = lead;
-        size_t count = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : 3;
-        if (count == 2) unit = (lead & 0x1F) << 6 | (text[i + 1] & 0x3F);
-        if (count == 3)
-            unit = (lead & 0x0F) << 12 | (text[i + 1] & 0x3F) << 6 | (text[i + 2] & 0x3F);
+    auto put = [&](unsigned unit) {
         char high = char(unit >> 8), low = char(unit & 0xFF);
         bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    };
+    for (size_t i = 0; i < text.size();) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t count = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned code_point = count == 1 ? lead : lead & (0x7F >> count);
+        for (size_t k = 1; k < count; ++k)
+            code_point = code_point << 6 | (text[i + k] & 0x3F);
+        if (code_point > 0xFFFF) {
+            put(0xD800 + ((code_point - 0x10000) >> 10));
+            put(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+        } else {
+            put(code_point);
+        }
         i += count;
     }
     return bytes;
 }
 
-// A module path with Latin-1, Polish and CJK letters, and Ě, whose UTF-16 holds the byte 0x1A
-// that ends a file read in Windows text mode.
-const std::string PATH = "C:\\Programme\\Société Générale\\Zażółć\\更新\\Ěx";
+// A module path with Latin-1, Polish and CJK letters, Ě, whose UTF-16 holds the byte 0x1A that
+// ends a file read in Windows text mode, and U+20000 and an emoji, which take surrogate pairs.
+const std::string PATH =
+    "C:\\Programme\\Société Générale\\Zażółć\\更新\\Ěx\\\xF0\xA0\x80\x80 \xF0\x9F\x9A\x80";
 
 std::string response_text(const std::string &path) {
     return "{\"kavor\": \"enc\",\r\n \"modules\": [{\"application\": 1, \"module\": 2, "
@@ -79,6 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
                      nullptr},
         EncodingCase{"utf16_unpaired_surrogate",
                      utf16(response_text("C:\\X"), false).insert(12, "\x00\xD8", 2), nullptr,
+                     nullptr},
+        EncodingCase{"utf16_lone_low_surrogate",
+                     utf16(response_text("C:\\X"), false).insert(12, "\x00\xDC", 2), nullptr,
                      nullptr},
         // cmd's echo and PowerShell 5.1's Set-Content write the ANSI code page (1252 here).
         EncodingCase{"ansi_code_page", response_text("C:\\Soci\xE9t\xE9 G\xE9n\xE9rale"),

@@ -68,6 +68,42 @@ TEST(Timeout, AnUpdaterRunPastItsTimeoutIsEndedWithItsChildAndTheCycleGoesOn) {
     EXPECT_FALSE(sandbox.exists("updater-child"));
 }
 
+struct ShortTimeoutCase {
+    const char *name;
+    const char *timeout;    // as written in the configuration
+    const char *mark_after; // seconds after which the hung query would leave its mark
+};
+
+class TimeoutShort : public testing::TestWithParam<ShortTimeoutCase> {};
+
+// However short, a timeout is a bound: milliseconds rounded up, never 0 (no limit) and never
+// whole seconds.
+TEST_P(TimeoutShort, EndsAHungQueryBeforeItLeavesItsMark) {
+    const ShortTimeoutCase &c = GetParam();
+    HubSandbox sandbox;
+    std::string hung =
+        std::string("example-query.exe --sleep ") + c.mark_after + " --started late --sleep 20 - -";
+    sandbox.write("hub.json", example_configuration({"{\"application\": \"" + hung +
+                                                         "\", \"response\": \"r.json\", "
+                                                         "\"timeout\": " +
+                                                         c.timeout + "}",
+                                                     query_source("office")}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
+    HubRun run = run_cycle(sandbox);
+    EXPECT_EQ(run.exit_code, 0) << shortened_log(run);
+    EXPECT_TRUE(run.has("Executed: [" + hung + "] ... " + timed_out_status()))
+        << shortened_log(run);
+    EXPECT_FALSE(sandbox.exists("late"));
+    EXPECT_EQ(recorded_runs(sandbox).size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Seconds, TimeoutShort,
+    testing::Values(ShortTimeoutCase{"a_fifth_of_a_second", "0.2", "0.6"},
+                    ShortTimeoutCase{"less_than_a_millisecond", "0.0004", "5"},
+                    ShortTimeoutCase{"below_the_smallest_double", "1e-400", "5"}),
+    [](const testing::TestParamInfo<ShortTimeoutCase> &info) { return info.param.name; });
+
 class TimeoutOrNot : public testing::TestWithParam<bool> {};
 
 // The interpreter sees the same line with a timeout as without one, so the updater and the

@@ -47,7 +47,11 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{"one_character", "[", 22}, ReadCase{"top_level_array", "[1]", 0},
                     ReadCase{"top_level_number", "42", 22},
                     ReadCase{"syntax_error", "{\"a\" 1}", 22},
-                    ReadCase{"line_ends_and_trailing_text", "{\"a\":\r\n 1}\r\ntrailing", 0},
+                    ReadCase{"line_ends_and_trailing_text", "{\"a\":\r\n 1}\r\ntrailing", 22},
+                    // An old editor's end-of-file mark as the very last byte, and only there.
+                    ReadCase{"white_space_and_an_end_of_file_mark", "{\"a\": 1}\r\n\t \x1A", 0},
+                    ReadCase{"two_end_of_file_marks", "{\"a\": 1}\x1A\x1A", 22},
+                    ReadCase{"end_of_file_mark_before_white_space", "{\"a\": 1}\x1A\r\n", 22},
                     ReadCase{"zero_byte_inside", "{\"a\": \"x\0y\"}", 22}),
     [](const testing::TestParamInfo<ReadCase> &info) { return info.param.name; });
 
