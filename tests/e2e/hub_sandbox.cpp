@@ -226,7 +226,6 @@ HubRun HubSandbox::run_in(const std::string &subdirectory,
 
 HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::string> &arguments,
                           const std::string &program_name, int timeout_seconds) const {
-    HubRun result{-1, {}, {}, {}, {}};
     std::vector<std::string> words;
     std::string program = directory + "/" + hub_name();
     std::string wrapper = environment("HUB_WRAPPER");
@@ -243,6 +242,23 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
         words = {program_name.empty() ? "./" + hub_name() : program_name};
     }
     words.insert(words.end(), arguments.begin(), arguments.end());
+    return spawn_and_wait(directory, program, words, timeout_seconds);
+}
+
+HubRun HubSandbox::run_words(const std::vector<std::string> &words, int timeout_seconds) const {
+    std::vector<std::string> all = words;
+    if (windows()) all.insert(all.begin(), environment("HUB_LAUNCHER"));
+    return spawn_and_wait(path_, all.front(), all, timeout_seconds);
+}
+
+void HubSandbox::kill_running() const {
+    int process = running_.load();
+    if (process > 0) kill(process, SIGKILL);
+}
+
+HubRun HubSandbox::spawn_and_wait(const std::string &directory, const std::string &program,
+                                  std::vector<std::string> words, int timeout_seconds) const {
+    HubRun result{-1, {}, {}, {}, {}};
     std::vector<char *> argv;
     for (auto &word : words)
         argv.push_back(word.data());
@@ -267,9 +283,10 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[1]);
     pid_t child = 0;
-    int error = windows()
+    int error = program.find('/') == std::string::npos
                     ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ)
                     : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    running_ = error == 0 ? int(child) : 0;
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_fds[1]);
     if (error != 0) {
@@ -286,6 +303,7 @@ HubRun HubSandbox::run_at(const std::string &directory, const std::vector<std::s
     }
     int status = 0;
     waitpid(child, &status, 0);
+    running_ = 0;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     parse_lines(errors, &result);
     result.output = errors;

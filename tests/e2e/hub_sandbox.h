@@ -2,6 +2,7 @@
 // in which the hub runs as a child process with its standard error captured.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,13 @@ class HubSandbox {
     HubRun run_in(const std::string &subdirectory, const std::vector<std::string> &arguments,
                   int timeout_seconds = 120) const;
 
+    // Runs these words in the sandbox as run() runs the hub: the first names the program (a
+    // Windows program runs under Wine); front words come before the hub's own name on Linux.
+    HubRun run_words(const std::vector<std::string> &words, int timeout_seconds = 120) const;
+
+    // Ends the process that run() or run_words() is waiting for, from another thread.
+    void kill_running() const;
+
     // Polls until the file exists and holds at least `runs` "[run]" lines of the example
     // updater, or the timeout passes; returns its content.
     std::string wait_for_updater_runs(const std::string &name, int runs,
@@ -74,8 +82,11 @@ class HubSandbox {
   private:
     HubRun run_at(const std::string &directory, const std::vector<std::string> &arguments,
                   const std::string &program_name, int timeout_seconds) const;
+    HubRun spawn_and_wait(const std::string &directory, const std::string &program,
+                          std::vector<std::string> words, int timeout_seconds) const;
 
     std::string path_;
+    mutable std::atomic<int> running_{0};
 };
 
 // The arguments each run of the example updater recorded in the file it was given.
