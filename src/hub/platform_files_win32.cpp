@@ -11,9 +11,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <wchar.h>
 
 const char platform_separator = '\\';

@@ -26,8 +26,8 @@ wchar_t *lock_file_name(const char *configuration_path) {
     mem_free(wide);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, VOLUME_NAME_DOS);
-    wchar_t *name = needed ? static_cast<wchar_t *>(mem_calloc(needed + 8, sizeof(wchar_t)))
-                           : nullptr;
+    wchar_t *name =
+        needed ? static_cast<wchar_t *>(mem_calloc(needed + 8, sizeof(wchar_t))) : nullptr;
     DWORD length = name ? GetFinalPathNameByHandleW(file, name, needed, VOLUME_NAME_DOS) : 0;
     CloseHandle(file);
     if (name && (length == 0 || length >= needed)) {
@@ -54,12 +54,13 @@ SECURITY_DESCRIPTOR *own_account_only() {
     DWORD size = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + size;
-    char *block = size ? static_cast<char *>(mem_calloc(
-                             1, sizeof(SECURITY_DESCRIPTOR) + acl_size + size + 16))
-                       : nullptr;
+    char *block =
+        size
+            ? static_cast<char *>(mem_calloc(1, sizeof(SECURITY_DESCRIPTOR) + acl_size + size + 16))
+            : nullptr;
     SECURITY_DESCRIPTOR *descriptor = reinterpret_cast<SECURITY_DESCRIPTOR *>(block);
-    TOKEN_USER *user = block ? reinterpret_cast<TOKEN_USER *>(block + sizeof(SECURITY_DESCRIPTOR))
-                             : nullptr;
+    TOKEN_USER *user =
+        block ? reinterpret_cast<TOKEN_USER *>(block + sizeof(SECURITY_DESCRIPTOR)) : nullptr;
     size_t acl_offset = (sizeof(SECURITY_DESCRIPTOR) + size + 7) & ~size_t(7);
     ACL *acl = block ? reinterpret_cast<ACL *>(block + acl_offset) : nullptr;
     bool made = block && GetTokenInformation(token, TokenUser, user, size, &size) &&
@@ -95,7 +96,8 @@ int platform_lock_cycle(const char *configuration_path, PlatformCycleLock *lock)
     DWORD error = GetLastError();
     mem_free(descriptor);
     mem_free(name);
-    if (file == INVALID_HANDLE_VALUE) return error == ERROR_SHARING_VIOLATION ? EBUSY : errno_of(error);
+    if (file == INVALID_HANDLE_VALUE)
+        return error == ERROR_SHARING_VIOLATION ? EBUSY : errno_of(error);
     lock->handle = reinterpret_cast<long long>(file);
     return 0;
 }

@@ -113,8 +113,8 @@ bool start_relaunch_copy(wchar_t *line, const wchar_t *directory, DWORD flags) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, directory,
-                        &startup, &process))
+    if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, directory, &startup,
+                        &process))
         return false;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);

@@ -7,7 +7,7 @@ enum : int {
     OWN_DIRECTORY_LIMIT = 260, // the platform's path limit in its characters, terminator included
     OWN_DIRECTORY_SIZE = 780,  // bytes: 259 UTF-16 units take at most 3 bytes each in UTF-8
     COPY_PATH_SIZE = 795,      // own directory, separator, "quorcpy.exe"
-    COMMAND_LINE_SIZE = 4096, // the copy's command line, terminator included
+    COMMAND_LINE_SIZE = 4096,  // the copy's command line, terminator included
 };
 
 // Copies the program named by arguments[0] to quorcpy.exe in own_directory and starts that

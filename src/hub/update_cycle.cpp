@@ -12,8 +12,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -64,9 +64,9 @@ int read_timeout(const JsonValue *object, unsigned long *milliseconds) {
     double seconds = strtod(json_text(timeout, nullptr), nullptr);
     if (!(seconds > 0)) return ERROR_INVALID;
     double rounded_up = ceil(seconds * 1000);
-    *milliseconds = (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS
-                                        ? rounded_up
-                                        : LONGEST_TIMEOUT_MILLISECONDS);
+    *milliseconds =
+        (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS ? rounded_up
+                                                                  : LONGEST_TIMEOUT_MILLISECONDS);
     return 0;
 }
 
@@ -188,8 +188,8 @@ int process_source(UpdateCycle *cycle, const JsonValue *source) {
             result = append_argument_texts(&source_arguments, parameters);
     }
     if (result == 0)
-        query_source(cycle, json_text(command, nullptr), timeout,
-                     json_text(response_name, nullptr), &source_arguments);
+        query_source(cycle, json_text(command, nullptr), timeout, json_text(response_name, nullptr),
+                     &source_arguments);
     mem_free(source_arguments.data);
     return result;
 }

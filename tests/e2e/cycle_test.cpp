@@ -430,7 +430,8 @@ std::vector<std::string> spellings_of_the_configuration(const HubSandbox &sandbo
         spellings.push_back("\\\\.\\" + sandbox.hub_path("hub.json"));
     } else {
         spellings.push_back("./hub.json");
-        std::filesystem::create_symlink(sandbox.path() + "/hub.json", sandbox.path() + "/link.json");
+        std::filesystem::create_symlink(sandbox.path() + "/hub.json",
+                                        sandbox.path() + "/link.json");
         spellings.push_back("link.json");
     }
     return spellings;
@@ -453,8 +454,8 @@ TEST(Cycle, ASecondCycleOverTheSameConfigurationEndsAtOnceAndTouchesNothing) {
     std::vector<std::pair<std::string, HubRun>> seconds;
     if (started) {
         for (const std::string &spelling : spellings_of_the_configuration(sandbox))
-            seconds.emplace_back(spelling, sandbox.run({"--start", "-config", spelling, "-loglevel",
-                                                        "7"}));
+            seconds.emplace_back(spelling,
+                                 sandbox.run({"--start", "-config", spelling, "-loglevel", "7"}));
         // A configuration replaced by rename, as configuration-management tools write files.
         sandbox.write("hub.json.new", configuration);
         std::filesystem::rename(sandbox.path() + "/hub.json.new", sandbox.path() + "/hub.json");

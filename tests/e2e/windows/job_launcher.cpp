@@ -34,8 +34,8 @@ int wmain(int argc, wchar_t **argv) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | (breakaway ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0);
-    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits))
+    if (!job ||
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
         return 101;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
