@@ -132,16 +132,23 @@ TEST(Lock, AMutexNamedAfterTheConfigurationStopsNoCycle) {
 
 TEST(Lock, ACommandLeftRunningByAQueryDoesNotHoldIt) {
     HubSandbox sandbox;
-    // The query leaves a child of its own running for 20 seconds, away from the log's pipe.
+    // The query leaves a child of its own running for a minute, away from the log's pipe.
     std::string quiet = HubSandbox::windows() ? " 2>NUL" : " 2>/dev/null";
     sandbox.write("hub.json",
-                  example_configuration({"{\"application\": \"example-query.exe --child 20 "
+                  example_configuration({"{\"application\": \"example-query.exe --child 60 "
                                          "child-done office-answer.json office-response.json 0" +
                                          quiet + "\", \"response\": \"office-response.json\"}"}));
     sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\\\Office"));
-    HubRun first = run_cycle(sandbox);
+    // Under Wine the run waits for the child, which holds the hub's handles; the hub itself has
+    // ended a moment after the updater's second run.
+    HubRun first{-1, {}, {}, {}, {}};
+    std::thread first_cycle([&] { first = run_cycle(sandbox); });
+    sandbox.wait_for_updater_runs(UPDATER_RECORD, 2);
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    sandbox.write("hub.json", example_configuration({query_source("office")}));
     HubRun second = run_cycle(sandbox);
     bool child_still_running = !sandbox.exists("child-done");
+    first_cycle.join();
     EXPECT_EQ(first.exit_code, 0) << shortened_log(first);
     EXPECT_EQ(second.exit_code, 0) << shortened_log(second);
     EXPECT_EQ(recorded_runs(sandbox).size(), 4u);
