@@ -21,7 +21,7 @@ int transfer(FILE *destination, FILE *source) {
 int copy_contents(const char *destination, const char *source) {
     FILE *in = platform_fopen(source, "rb");
     if (!in) return COPY_FILE_EOPEN;
-    FILE *out = platform_fopen(destination, "w+b");
+    FILE *out = platform_create_fresh(destination, in);
     if (!out) {
         fclose(in);
         return COPY_FILE_EOPEN;
@@ -36,7 +36,6 @@ int copy_contents(const char *destination, const char *source) {
 
 int copy_file(const char *destination, const char *source) {
     int result = copy_contents(destination, source);
-    if (result == 0) platform_copy_mode(destination, source);
     log_message(7, "Copy file: src=%s -> dest=%s [%s]", source, destination,
                 result == 0 ? "OK" : "Error");
     return result;

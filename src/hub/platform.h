@@ -2,8 +2,9 @@
 //
 // Windows gets the real Win32 and C runtime calls, in their wide (UTF-16) forms: the hub's
 // names and texts are UTF-8 and are converted there. Elsewhere a small POSIX layer behaves as the
-// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its trailing blanks before
-// it reaches the file system (as Windows does), and a command runs through /bin/sh.
+// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its
+// trailing blanks before it reaches the file system (as Windows does), and a command runs through
+// /bin/sh.
 #pragma once
 
 #include "support/text_buffer.h"
@@ -56,8 +57,16 @@ FILE *platform_fopen(const char *name, const char *mode);
 // Deletes a file, with trailing blanks of the name dropped likewise. Returns 0 or -1.
 int platform_unlink(const char *name);
 
-// Gives destination the permission bits of source (nothing to do on Windows).
-void platform_copy_mode(const char *destination, const char *source);
+// Makes the file name anew for writing a copy of source (open for reading): whatever the name
+// held goes first (Windows renames a running program aside, and removes what earlier runs put
+// aside), then the file is created exclusively without following a link, so that no file of
+// another account and no link target is ever written. POSIX gives it source's permission bits.
+// Null with errno set when the old file cannot be removed or the new one cannot be created.
+FILE *platform_create_fresh(const char *name, FILE *source);
+
+// Whether the two names are one file: the same name (Windows: in any case or spelling) or the
+// same file by identity; a link named copy counts as itself, not as its target.
+bool platform_same_file(const char *copy, const char *original);
 
 // Runs a command line held in one extra pair of double quotes, as the Windows command
 // interpreter takes it, and waits for it. Whenever the interpreter is called, stores its exit
@@ -109,10 +118,14 @@ struct PlatformCycleLock {
     long long handle;
 };
 
-// Takes the cycle lock of the configuration file. Returns 0 when it is held (or when the file
-// cannot be opened to lock it, which reading it then reports) and EBUSY when another process
-// holds it. POSIX: flock on the file itself. Windows: a named mutex derived from the file's
-// full path, upper-cased.
+// Takes the cycle lock of the configuration file: a lock file beside it, named as the file the
+// configuration resolves to (links followed) with ".lock" added, made if missing, never through
+// a link, that only this process's account may open, and locked while it is held. Returns 0
+// when it is held (or when the configuration cannot be opened, which reading it then reports),
+// EBUSY when another cycle holds it, and the error number when the lock file cannot be made or
+// opened (EACCES also for a POSIX lock file that is not this account's alone). POSIX: flock on
+// a file of mode 0600. Windows: the file held open without sharing, with an access list for
+// this account only.
 int platform_lock_cycle(const char *configuration_path, PlatformCycleLock *lock);
 
 // Releases a lock taken by platform_lock_cycle (nothing to do when none was taken).

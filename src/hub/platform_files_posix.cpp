@@ -130,13 +130,39 @@ int platform_unlink(const char *name) {
     return path ? unlink(path) : -1;
 }
 
-void platform_copy_mode(const char *destination, const char *source) {
-    char trimmed_source[PATH_MAX];
-    char trimmed_destination[PATH_MAX];
-    const char *from = file_system_name(source, trimmed_source);
-    const char *to = file_system_name(destination, trimmed_destination);
+FILE *platform_create_fresh(const char *name, FILE *source) {
+    char trimmed[PATH_MAX];
+    const char *path = file_system_name(name, trimmed);
     struct stat status;
-    if (from && to && stat(from, &status) == 0) chmod(to, status.st_mode & 07777);
+    if (!path || fstat(fileno(source), &status) != 0) return nullptr;
+    // A running program may be removed: it keeps its image, and the new file is another one.
+    if (unlink(path) != 0 && errno != ENOENT) return nullptr;
+    int file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) return nullptr;
+    // The descriptor stays writable whatever the bits say, so a read-only program copies too.
+    if (fchmod(file, status.st_mode & 07777) != 0) {
+        int error = errno;
+        close(file);
+        unlink(path);
+        errno = error;
+        return nullptr;
+    }
+    FILE *stream = fdopen(file, "wb");
+    if (!stream) close(file);
+    return stream;
+}
+
+bool platform_same_file(const char *copy, const char *original) {
+    char trimmed_copy[PATH_MAX];
+    char trimmed_original[PATH_MAX];
+    const char *copy_path = file_system_name(copy, trimmed_copy);
+    const char *original_path = file_system_name(original, trimmed_original);
+    struct stat copy_status;
+    struct stat original_status;
+    return copy_path && original_path && lstat(copy_path, &copy_status) == 0 &&
+           stat(original_path, &original_status) == 0 &&
+           copy_status.st_dev == original_status.st_dev &&
+           copy_status.st_ino == original_status.st_ino;
 }
 
 size_t platform_path_length(const char *, size_t bytes) {

@@ -9,9 +9,11 @@
 #include <windows.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <wchar.h>
 
 const char platform_separator = '\\';
@@ -157,7 +159,114 @@ int platform_unlink(const char *name) {
     return result;
 }
 
-void platform_copy_mode(const char *, const char *) {}
+namespace {
+
+// A running program cannot be deleted, but it can be renamed: it is put aside under its name,
+// ".old-", the process id and a count, and removed by a later run once it has ended.
+const wchar_t PUT_ASIDE_MARK[] = L".old-";
+
+bool put_aside(const wchar_t *full) {
+    static unsigned count = 0;
+    size_t length = wcslen(full) + 40;
+    wchar_t *aside = static_cast<wchar_t *>(mem_calloc(length, sizeof(wchar_t)));
+    if (!aside) return false;
+    swprintf(aside, length, L"%ls%ls%lu-%u", full, PUT_ASIDE_MARK, GetCurrentProcessId(), count++);
+    bool moved = MoveFileExW(full, aside, 0) != 0;
+    mem_free(aside);
+    return moved;
+}
+
+// Removes what earlier runs put aside; those still running stay until a later run.
+void remove_put_aside(const wchar_t *full) {
+    size_t length = wcslen(full);
+    const wchar_t *last = wcsrchr(full, L'\\');
+    size_t directory = last ? size_t(last + 1 - full) : 0;
+    wchar_t *name = static_cast<wchar_t *>(mem_calloc(length + MAX_PATH + 8, sizeof(wchar_t)));
+    if (!name) return;
+    wcscpy(name, full);
+    wcscat(name, PUT_ASIDE_MARK);
+    wcscat(name, L"*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(name, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            wcscpy(name + directory, found.cFileName);
+            DeleteFileW(name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    mem_free(name);
+}
+
+// Deletes the file, or puts a running program aside. A directory stays and fails.
+bool remove_old(const wchar_t *full) {
+    if (DeleteFileW(full)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    DWORD attributes = GetFileAttributesW(full);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !put_aside(full)) {
+        errno = errno_of(error);
+        return false;
+    }
+    return true;
+}
+
+// The volume and the file index of a file, opened without access; a link itself when
+// follow is false.
+bool file_identity(const char *name, bool follow, BY_HANDLE_FILE_INFORMATION *identity) {
+    wchar_t *wide = wide_from_utf8(name);
+    if (!wide) return false;
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, flags, nullptr);
+    mem_free(wide);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool known = GetFileInformationByHandle(file, identity) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+} // namespace
+
+FILE *platform_create_fresh(const char *name, FILE *) {
+    DWORD length = 0;
+    wchar_t *full = full_wide_path(name, &length);
+    if (!full) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    remove_put_aside(full);
+    FILE *stream = nullptr;
+    if (remove_old(full)) {
+        // Exclusive: fails on any name that is there again, a link included.
+        int file = _wopen(full, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        stream = file >= 0 ? _fdopen(file, "wb") : nullptr;
+        if (file >= 0 && !stream) _close(file);
+    }
+    int error = errno;
+    mem_free(full);
+    errno = error;
+    return stream;
+}
+
+bool platform_same_file(const char *copy, const char *original) {
+    DWORD copy_length = 0;
+    DWORD original_length = 0;
+    wchar_t *copy_path = full_wide_path(copy, &copy_length);
+    wchar_t *original_path = full_wide_path(original, &original_length);
+    bool same = copy_path && original_path &&
+                CompareStringOrdinal(copy_path, int(copy_length), original_path,
+                                     int(original_length), TRUE) == CSTR_EQUAL;
+    mem_free(copy_path);
+    mem_free(original_path);
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    if (!same && file_identity(copy, false, &a) && file_identity(original, true, &b))
+        same = a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    return same;
+}
 
 int platform_decode_legacy_text(TextBuffer *text) {
     if (text->length == 0) return 0;

@@ -1,5 +1,6 @@
 // Processes on POSIX systems: the relaunch copy through posix_spawn, and commands through
-// /bin/sh -c, in a process group of their own when they have a timeout.
+// /bin/sh -c, in a process group of their own, guarded against the hub's death, when they have
+// a timeout.
 #include "platform.h"
 #include "platform_posix_internal.h"
 
@@ -8,9 +9,11 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,6 +78,61 @@ int wait_within(pid_t child, unsigned long timeout_milliseconds, bool *timed_out
     return 128 + SIGKILL;
 }
 
+// A guard outside the command's process group ends the group should the hub die before the
+// command does: it waits on a socket only the hub holds, and kills the group when the socket
+// closes without the word that lets the command be.
+const char GUARD_SCRIPT[] = "read group && { read word || kill -9 -$group; }";
+
+struct Guard {
+    pid_t process;
+    int socket;
+};
+
+// Starts the guard, in a process group of its own, away from a terminal's signals. False when
+// it cannot be started.
+bool start_guard(Guard *guard) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    char *arguments[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                         const_cast<char *>(GUARD_SCRIPT), nullptr};
+    int error = posix_spawn(&guard->process, "/bin/sh", &actions, &attributes, arguments, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    if (error != 0) {
+        close(ends[0]);
+        errno = error;
+        return false;
+    }
+    guard->socket = ends[0];
+    return true;
+}
+
+void tell_guard(const Guard *guard, const char *text) {
+    send(guard->socket, text, strlen(text), MSG_NOSIGNAL);
+}
+
+// Tells the guard which group to watch.
+void guard_group(const Guard *guard, pid_t group) {
+    char line[32];
+    snprintf(line, sizeof line, "%ld\n", long(group));
+    tell_guard(guard, line);
+}
+
+// The command has ended (or was ended): the guard goes and leaves the group be.
+void release_guard(Guard *guard) {
+    tell_guard(guard, "\n");
+    close(guard->socket);
+    wait_for(guard->process);
+}
+
 } // namespace
 
 int platform_start_copy(char *, const char *copy_path, const char *directory, int count,
@@ -125,17 +183,23 @@ int platform_run_command(const char *wrapped_command, unsigned long timeout_mill
         posix_spawnattr_setpgroup(&attributes, 0);
     }
     give_back_start_signals(&attributes);
+    // A command that could not be guarded does not run at all.
+    Guard guard = {0, -1};
+    int error = timeout_milliseconds != 0 && !start_guard(&guard) ? errno : 0;
     pid_t child = 0;
-    int error = posix_spawn(&child, "/bin/sh", nullptr, &attributes, shell_arguments, environ);
+    if (error == 0)
+        error = posix_spawn(&child, "/bin/sh", nullptr, &attributes, shell_arguments, environ);
     posix_spawnattr_destroy(&attributes);
     mem_free(command);
+    if (error == 0 && guard.socket >= 0) guard_group(&guard, child);
     if (error != 0) {
-        errno = error;
         *exit_status = -1;
     } else if (timeout_milliseconds == 0) {
         *exit_status = wait_for(child);
     } else {
         *exit_status = wait_within(child, timeout_milliseconds, timed_out);
     }
+    if (guard.socket >= 0) release_guard(&guard);
+    if (error != 0) errno = error;
     return 0;
 }

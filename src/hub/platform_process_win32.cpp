@@ -56,6 +56,16 @@ int wait_within(HANDLE job, HANDLE process, DWORD timeout, bool *timed_out) {
     return int(status);
 }
 
+// Whether the job's processes end when its last handle closes: while the command runs, so that
+// a hub that is killed ends it too; not after it ended in time, so that what it left running
+// in the background stays, as without a timeout.
+bool end_with_the_hub(HANDLE job, bool end) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = end ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+    return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits) != 0;
+}
+
 // Runs the interpreter as system() does, but in a job of its own, so that a command still
 // running at the timeout is ended with every process it started.
 int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
@@ -64,6 +74,10 @@ int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
     wchar_t *line = interpreter_line(interpreter, command);
     if (!line) return -1;
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job && !end_with_the_hub(job, true)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -84,6 +98,7 @@ int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
     if (started && error == 0) {
         ResumeThread(process.hThread);
         status = wait_within(job, process.hProcess, timeout, timed_out);
+        if (!*timed_out) end_with_the_hub(job, false);
     }
     if (started) {
         CloseHandle(process.hThread);
@@ -113,6 +128,29 @@ wchar_t *working_folder(const char *directory) {
     return root;
 }
 
+bool start_relaunch_copy(wchar_t *line, const wchar_t *directory, DWORD flags) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, directory, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
+}
+
+// Starts the relaunch copy outside the job of whatever started the hub, which may end its job's
+// processes as soon as the hub exits; a job that allows no breaking away refuses that, and the
+// copy then starts in it, as before. Returns 0 or the Win32 error.
+int start_outside_the_job(wchar_t *line, const wchar_t *directory) {
+    if (start_relaunch_copy(line, directory, RELAUNCH_CREATION_FLAGS | CREATE_BREAKAWAY_FROM_JOB))
+        return 0;
+    DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) return int(error);
+    return start_relaunch_copy(line, directory, RELAUNCH_CREATION_FLAGS) ? 0 : int(GetLastError());
+}
+
 } // namespace
 
 int platform_start_copy(char *command_line, const char *, const char *directory, int, char **) {
@@ -122,16 +160,7 @@ int platform_start_copy(char *command_line, const char *, const char *directory,
     if (!wide_line || !wide_directory) {
         error = errno == EILSEQ ? ERROR_NO_UNICODE_TRANSLATION : ERROR_NOT_ENOUGH_MEMORY;
     } else {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (CreateProcessW(nullptr, wide_line, nullptr, nullptr, FALSE, RELAUNCH_CREATION_FLAGS,
-                           nullptr, wide_directory, &startup, &process)) {
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        } else {
-            error = int(GetLastError());
-        }
+        error = start_outside_the_job(wide_line, wide_directory);
     }
     mem_free(wide_line);
     mem_free(wide_directory);

@@ -11,6 +11,7 @@
 namespace {
 
 const char COPY_NAME[] = "quorcpy.exe";
+const int ERROR_SAME_FILE = 22;
 
 // Appends to a fixed-size text and remembers when something did not fit.
 struct LineWriter {
@@ -87,6 +88,8 @@ int relaunch_self(const char *own_directory, const char *own_file, int count, ch
         return E2BIG;
     char copy_path[COPY_PATH_SIZE];
     snprintf(copy_path, sizeof copy_path, "%s%c%s", own_directory, platform_separator, COPY_NAME);
+    // A relaunch from the copy itself would copy it onto itself.
+    if (platform_same_file(copy_path, own_file)) return ERROR_SAME_FILE;
     int result = copy_file(copy_path, own_file);
     if (result != 0) return result;
     log_message(0, "Command Line: %s - Exec Path: %s", command_line, own_directory);

@@ -14,7 +14,8 @@ enum : int {
 // own_directory and starts that copy there with --start in front of this run's arguments,
 // without waiting for it. Returns 0
 // when started; E2BIG when the command line does not fit COMMAND_LINE_SIZE (nothing is copied
-// or started); the copy_file result (-1, -2); or the platform's error for a failed start.
+// or started); 22 when the program is quorcpy.exe itself (nothing is copied or started); the
+// copy_file result (-1, -2); or the platform's error for a failed start.
 int relaunch_self(const char *own_directory, const char *own_file, int count, char **arguments);
 
 // Writes "quorcpy.exe --start" and, after one blank each, arguments[1..count-1] into line.

@@ -136,6 +136,9 @@ int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue 
     if (result == 0)
         result = append_program_word(prefix, working_copy.data, working_copy.length - 1);
     if (result == 0) result = text_buffer_append(prefix, " ", 1) == 0 ? 0 : ERROR_NO_MEMORY;
+    // An updater that is its own working copy would be destroyed by the copy.
+    if (result == 0 && platform_same_file(working_copy.data, updater_name.data))
+        result = ERROR_INVALID;
     if (result == 0) result = copy_file(working_copy.data, updater_name.data);
     if (result == 0) result = append_parameters(prefix, updater);
     mem_free(updater_name.data);

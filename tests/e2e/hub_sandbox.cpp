@@ -310,9 +310,21 @@ HubRun HubSandbox::run_closing_log(const std::vector<std::string> &arguments, in
 
 HubRun HubSandbox::run_words(const std::vector<std::string> &words, int timeout_seconds) const {
     std::vector<std::string> all = words;
+    if (windows()) all.insert(all.begin(), environment("HUB_LAUNCHER"));
+    all.insert(all.begin(), all.front());
+    return spawn(path_, all, all.front().find('/') == std::string::npos, {}, -1, timeout_seconds);
+}
+
+HubRun HubSandbox::run_in_cmd(const std::vector<std::string> &words, int timeout_seconds) const {
+    std::vector<std::string> all = words;
     if (windows()) all.insert(all.begin(), {environment("HUB_LAUNCHER"), "cmd", "/c"});
     all.insert(all.begin(), all.front());
     return spawn(path_, all, true, {}, -1, timeout_seconds);
+}
+
+void HubSandbox::kill_running() const {
+    int process = running_.load();
+    if (process > 0) kill(process, SIGKILL);
 }
 
 // words[0] is the program to start, words[1..] its argument vector.
@@ -362,6 +374,7 @@ HubRun HubSandbox::spawn(const std::string &directory, std::vector<std::string> 
         search_path
             ? posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data())
             : posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    running_ = error == 0 ? int(child) : 0;
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_fds[1]);
     if (error != 0) {
@@ -379,6 +392,7 @@ HubRun HubSandbox::spawn(const std::string &directory, std::vector<std::string> 
         waitpid(child, &status, 0);
         ADD_FAILURE() << "the hub did not finish within " << timeout_seconds << " s";
     }
+    running_ = 0;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     parse_lines(errors, &result);
     result.output = errors;

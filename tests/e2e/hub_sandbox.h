@@ -2,6 +2,7 @@
 // in which the hub runs as a child process with its standard error captured.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,14 @@ class HubSandbox {
 
     // Runs a command line of words (the first a program found through PATH; under Wine a
     // Windows command given to cmd.exe) in the sandbox, with standard error captured.
+    HubRun run_in_cmd(const std::vector<std::string> &words, int timeout_seconds = 120) const;
+
+    // Runs these words in the sandbox as run() runs the hub: the first names the program (a
+    // Windows program runs under Wine); front words come before the hub's own name on Linux.
     HubRun run_words(const std::vector<std::string> &words, int timeout_seconds = 120) const;
+
+    // Ends the process that run() or run_words() is waiting for, from another thread.
+    void kill_running() const;
 
     // Polls until the file exists and holds at least `runs` "[run]" lines of the example
     // updater, or the timeout passes; returns its content.
@@ -97,6 +105,7 @@ class HubSandbox {
                  int timeout_seconds) const;
 
     std::string path_;
+    mutable std::atomic<int> running_{0};
 };
 
 // The arguments each run of the example updater recorded in the file it was given.

@@ -4,8 +4,10 @@
 
 #include "hub_sandbox.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Lines = std::vector<std::string>;
@@ -109,4 +111,13 @@ inline std::string configuration_with_updater(const std::string &updater_path,
     configuration.replace(configuration.find("example-updater.exe"), 19,
                           json_escaped(updater_path));
     return configuration;
+}
+
+// Polls until the file of the sandbox exists, for at most this many seconds.
+inline bool wait_for_file(const HubSandbox &sandbox, const std::string &name, int seconds) {
+    for (int tenths = 0; tenths < seconds * 10; ++tenths) {
+        if (sandbox.exists(name)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
 }
