@@ -2,9 +2,8 @@
 //
 // Windows gets the real Win32 and C runtime calls, in their wide (UTF-16) forms: the hub's
 // names and texts are UTF-8 and are converted there. Elsewhere a small POSIX layer behaves as the
-// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its
-// trailing blanks before it reaches the file system (as Windows does), and a command runs through
-// /bin/sh.
+// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its trailing blanks before
+// it reaches the file system (as Windows does), and a command runs through /bin/sh.
 #pragma once
 
 #include "support/text_buffer.h"

@@ -13,8 +13,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -66,9 +66,9 @@ int read_timeout(const JsonValue *object, unsigned long *milliseconds) {
     double seconds = strtod(json_text(timeout, nullptr), nullptr);
     if (!(seconds > 0)) return ERROR_INVALID;
     double rounded_up = ceil(seconds * 1000);
-    *milliseconds =
-        (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS ? rounded_up
-                                                                  : LONGEST_TIMEOUT_MILLISECONDS);
+    *milliseconds = (unsigned long)(rounded_up < LONGEST_TIMEOUT_MILLISECONDS
+                                        ? rounded_up
+                                        : LONGEST_TIMEOUT_MILLISECONDS);
     return 0;
 }
 
