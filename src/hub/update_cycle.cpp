@@ -150,7 +150,7 @@ int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue 
 void log_read(const char *name, int result, StepOutcome *outcome = nullptr) {
     const char *word = result == 0 ? "OK" : "FAIL";
     log_message(6, "Read: [%s] ... %s(%d)", name, word, result);
-    if (outcome) *outcome = {true, word, result, result, -1, nullptr};
+    if (outcome) *outcome = {true, word, result, 0, -1, nullptr};
 }
 
 // The response's identifier and module count, as far as it has them.
@@ -188,7 +188,7 @@ void query_source(UpdateCycle *cycle, const char *command, unsigned long timeout
     if (ran != 0) return;
     JsonValue *response = nullptr;
     int read = read_json_file(response_name, &response);
-    source->read = {true, read == 0 ? "OK" : "FAIL", read, read, -1, nullptr};
+    source->read = {true, read == 0 ? "OK" : "FAIL", read, 0, -1, nullptr};
     if (read != 0) return;
     if (cycle->outcome) record_response(cycle->outcome, source, response);
     if (!cycle->status_mode) platform_unlink(response_name);
