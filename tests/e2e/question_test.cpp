@@ -23,7 +23,8 @@ TEST(Question, HelpPrintsTheUsageAndStartsNothing) {
     std::string usage = without_carriage_returns(run.standard_output);
     EXPECT_EQ(usage.rfind("Usage: update-hub [-config FILE] [--start] [--status]", 0), 0u) << usage;
     for (const char *topic :
-         {"Modes:", "--status -config FILE", "-loglevel N", "Exit codes:", "standard error"})
+         {"Modes:", "--status -config FILE", "-loglevel N", "Exit codes:", "standard error",
+          "-report FILE", "-logfile FILE", "--strict", "250"})
         EXPECT_NE(usage.find(topic), std::string::npos) << topic;
     EXPECT_EQ(run.output, ""); // no banner and no exit line
     EXPECT_FALSE(sandbox.exists("quorcpy.exe"));
