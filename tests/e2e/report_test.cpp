@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -279,6 +281,13 @@ bool wait_for_file(const HubSandbox &sandbox, const std::string &name, int secon
     return false;
 }
 
+Lines temporary_files(const HubSandbox &sandbox) {
+    Lines found;
+    for (const auto &entry : std::filesystem::directory_iterator(sandbox.path()))
+        if (entry.path().extension() == ".tmp") found.push_back(entry.path().filename().string());
+    return found;
+}
+
 TEST(Report, ACycleThatFindsTheLockHeldReportsIt) {
     HubSandbox sandbox;
     std::string held_source = "{\"application\": \"example-query.exe --started started --wait-for "
@@ -320,8 +329,33 @@ TEST(Report, ReplacesTheOldOneWhileAReaderHoldsItOpen) {
     expect_valid(report);
     EXPECT_EQ(report.at("sources/0/ok"), "true");
     EXPECT_TRUE(run.has("Report: [report.json] ... OK(0)"));
-    for (const auto &entry : std::filesystem::directory_iterator(sandbox.path()))
-        EXPECT_EQ(entry.path().extension().string() == ".tmp", false) << entry.path();
+    EXPECT_EQ(temporary_files(sandbox), Lines{});
+}
+
+TEST(Report, HeldOpenByAWindowsReaderThatSharesNoDeletionStaysWholeAndTheFailureIsLogged) {
+    if (!HubSandbox::windows())
+        GTEST_SKIP() << "only Windows keeps an open file from being renamed over";
+    HubSandbox sandbox;
+    sandbox.write("hub.json", example_configuration({query_source("office", 2)}));
+    sandbox.write("office-answer.json", one_module_response("office", 7, 3, "C:\\Office"));
+    std::string old_report = "{\"report\": 1, \"old\": true}\n";
+    sandbox.write("report.json", old_report);
+    // cmd.exe holds its input redirection open, without sharing its deletion, until the gate.
+    std::string reader = "cd '" + sandbox.path() + "' && " + getenv("HUB_LAUNCHER") +
+                         " cmd /c \"example-query.exe --started reading --wait-for gate - - "
+                         "< report.json & example-query.exe --started done - -\" "
+                         "</dev/null >/dev/null 2>&1 &";
+    ASSERT_EQ(system(reader.c_str()), 0);
+    bool reading = wait_for_file(sandbox, "reading", 60);
+    HubRun run{-1, {}, {}, {}, {}};
+    if (reading) run = run_cycle(sandbox, {"-report", "report.json"});
+    sandbox.write("gate", "");
+    EXPECT_TRUE(wait_for_file(sandbox, "done", 60));
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_TRUE(run.has("Report: [report.json] ... FAIL(13)")) << shortened_log(run);
+    EXPECT_EQ(sandbox.read("report.json"), old_report);
+    EXPECT_EQ(temporary_files(sandbox), Lines{});
 }
 
 TEST(Report, ThatCannotBeWrittenIsLoggedAtLevelZeroAndLeavesTheExitCode) {
