@@ -6,6 +6,7 @@
 #include "support/text_buffer.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -35,21 +36,46 @@ int wrap_in_quotes(TextBuffer *wrapped, const char *command) {
 
 } // namespace
 
-int run_command(const char *command, int *exit_status, unsigned long timeout_milliseconds) {
+const char *refusal_reason(int error) {
+    switch (error) {
+    case ENOMEM:
+        return "no_memory";
+    case E2BIG:
+        return "line_too_long";
+    case EILSEQ:
+        return "not_utf8";
+    default:
+        return "refused";
+    }
+}
+
+int run_command(const char *command, int *exit_status, unsigned long timeout_milliseconds,
+                StepOutcome *outcome) {
     TextBuffer wrapped;
     text_buffer_init(&wrapped);
     if (wrap_in_quotes(&wrapped, command) != 0) {
         mem_free(wrapped.data);
+        if (outcome)
+            *outcome = {true, "FAIL", TEXT_BUFFER_ENOMEM, TEXT_BUFFER_ENOMEM, -1, "no_memory"};
         return TEXT_BUFFER_ENOMEM;
     }
     errno = 0;
     int status = -1;
     bool timed_out = false;
+    auto started = std::chrono::steady_clock::now();
     int refusal = platform_run_command(wrapped.data, timeout_milliseconds, &status, &timed_out);
+    auto ran = std::chrono::steady_clock::now() - started;
     int result = refusal != 0 ? refusal : timed_out ? ETIMEDOUT : status == -1 ? errno : 0;
     if (refusal == 0) *exit_status = status;
-    log_message(7, "Executed: [%s] ... %s(%d)", command,
-                timed_out ? "TIMEOUT" : exit_word(status), status);
+    const char *word = timed_out ? "TIMEOUT" : exit_word(status);
+    log_message(7, "Executed: [%s] ... %s(%d)", command, word, status);
+    if (outcome)
+        *outcome = {true,
+                    word,
+                    status,
+                    result,
+                    long(std::chrono::duration_cast<std::chrono::milliseconds>(ran).count()),
+                    refusal != 0 ? refusal_reason(refusal) : nullptr};
     mem_free(wrapped.data);
     return result;
 }

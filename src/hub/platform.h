@@ -137,3 +137,39 @@ void platform_unlock_cycle(PlatformCycleLock *lock);
 // inside double quotes: that run and every run of two or more; a single backslash before any
 // byte the shell does not act on stays as it is.
 bool platform_doubles_backslashes(unsigned long run, bool before_closing_quote);
+
+// Files the hub writes for others to read: the run report and the log file.
+
+// Creates the file name, which must not exist yet (a name that is there, a link included, is
+// EEXIST and is not touched), writes length bytes to it, makes them durable on disk and closes
+// it. Returns 0 or an error number.
+int platform_write_new_file(const char *name, const char *bytes, size_t length);
+
+// Renames the file from to to, replacing a file there in one step, so that a reader of to sees
+// the old file or the new one, never a part: POSIX rename; Windows MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, tried again for a while when a reader holds
+// the old file open without sharing its deletion. Returns 0 or an error number.
+int platform_replace_file(const char *from, const char *to);
+
+// The size of the file name in *size. Returns 0 or an error number (ENOENT when it is missing).
+int platform_file_size(const char *name, unsigned long long *size);
+
+// The running process's identifier.
+unsigned long platform_process_id();
+
+// A file that log lines are appended to.
+struct PlatformLogFile {
+    long long handle; // -1: none
+};
+
+// Opens name for appending, creating it when it is missing, so that every write lands at its end
+// whoever else appends to it. Other processes may read and write it meanwhile (Windows:
+// FILE_SHARE_READ | FILE_SHARE_WRITE); no command the hub runs inherits it. Returns 0 or an error
+// number (file->handle is then -1).
+int platform_open_log_file(const char *name, PlatformLogFile *file);
+
+// Appends length bytes in one write. Failures are ignored: the log has nowhere to report them.
+void platform_write_log_file(PlatformLogFile *file, const char *bytes, size_t length);
+
+// Closes the file (nothing to do when none is open).
+void platform_close_log_file(PlatformLogFile *file);

@@ -3,6 +3,7 @@
 #include "command.h"
 #include "command_word.h"
 #include "copy_file.h"
+#include "cycle_outcome.h"
 #include "file_text.h"
 #include "platform.h"
 #include "support/log.h"
@@ -33,6 +34,7 @@ struct UpdateCycle {
     unsigned long updater_timeout; // milliseconds, 0 for none
     char *own_directory;
     bool first_source;
+    CycleOutcome *outcome; // null: nothing is recorded
 };
 
 bool is_scalar(uint32_t type) {
@@ -117,10 +119,25 @@ int append_parameters(TextBuffer *prefix, const JsonValue *updater) {
     return append_argument_texts(prefix, parameters);
 }
 
+void record_updater(CycleOutcome *outcome, const JsonValue *application,
+                    const TextBuffer *working_copy, int result) {
+    outcome->updater_reached = true;
+    outcome->updater_status = result;
+    outcome->updater_application = cycle_outcome_text(outcome, application);
+    if (working_copy->length == 0) return;
+    // Without the trailing blank that the names handed to copy_file have.
+    outcome->working_copy = static_cast<char *>(mem_calloc(1, working_copy->length));
+    if (outcome->working_copy)
+        memcpy(outcome->working_copy, working_copy->data, working_copy->length - 1);
+    else
+        outcome->complete = false;
+}
+
 // Copies the updater to its working copy in its directory and builds the updater command
 // prefix, which starts with the working copy's path as one word. A path that cannot be carried
 // is refused before anything is copied.
-int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue *configuration) {
+int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue *configuration,
+                    CycleOutcome *outcome) {
     JsonValue *updater = nullptr;
     JsonValue *application = nullptr;
     TextBuffer updater_name;
@@ -141,14 +158,26 @@ int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue 
         result = ERROR_INVALID;
     if (result == 0) result = copy_file(working_copy.data, updater_name.data);
     if (result == 0) result = append_parameters(prefix, updater);
+    if (outcome) record_updater(outcome, application, &working_copy, result);
     mem_free(updater_name.data);
     mem_free(working_copy.data);
     log_message(7, "Get ravcpy: %s", result == 0 ? prefix->data : "Error getting ravcpy");
     return result;
 }
 
-void log_read(const char *name, int result) {
-    log_message(6, "Read: [%s] ... %s(%d)", name, result == 0 ? "OK" : "FAIL", result);
+void log_read(const char *name, int result, StepOutcome *outcome = nullptr) {
+    const char *word = result == 0 ? "OK" : "FAIL";
+    log_message(6, "Read: [%s] ... %s(%d)", name, word, result);
+    if (outcome) *outcome = {true, word, result, 0, -1, nullptr};
+}
+
+// The response's identifier and module count, as far as it has them.
+void record_response(CycleOutcome *outcome, SourceOutcome *source, const JsonValue *response) {
+    JsonValue *kavor = json_object_find(response, "kavor", nullptr);
+    if (kavor && json_type(kavor) == JSON_STRING)
+        source->kavor = cycle_outcome_text(outcome, kavor);
+    JsonValue *modules = json_object_find(response, "modules", nullptr);
+    if (modules && json_type(modules) == JSON_ARRAY) source->modules = long(json_length(modules));
 }
 
 // Deletes a source's response before its query, so that an old one is never read. Returns 0
@@ -162,26 +191,35 @@ int remove_old_response(const char *response_name) {
 // Queries one source and, outside status mode, runs the updater on its response. Failures of
 // the query or the response skip the source and are only logged.
 void query_source(UpdateCycle *cycle, const char *command, unsigned long timeout,
-                  const char *response_name, const TextBuffer *source_arguments) {
+                  const char *response_name, const TextBuffer *source_arguments,
+                  SourceOutcome *source) {
     int undeleted = remove_old_response(response_name);
     if (undeleted != 0) {
-        log_read(response_name, undeleted);
+        source->query = {true, "FAIL", undeleted, undeleted, -1, "old_response"};
+        log_read(response_name, undeleted, &source->read);
         return;
     }
     int exit_status = 0;
-    int ran = run_command(command, &exit_status, timeout);
+    int ran = run_command(command, &exit_status, timeout, &source->query);
     // A query ended at its timeout may have written part of its response: it is never read.
     if (ran == ETIMEDOUT) platform_unlink(response_name);
     if (ran != 0) return;
     JsonValue *response = nullptr;
-    if (read_json_file(response_name, &response) != 0) return;
+    int read = read_json_file(response_name, &response);
+    source->read = {true, read == 0 ? "OK" : "FAIL", read, 0, -1, nullptr};
+    if (read != 0) return;
+    if (cycle->outcome) record_response(cycle->outcome, source, response);
     if (!cycle->status_mode) platform_unlink(response_name);
     json_dump_to_log(response);
     if (!cycle->status_mode) {
-        if (cycle->first_source)
+        if (cycle->first_source) {
+            StepOutcome registration = step_not_reached();
             register_hub_module(&cycle->updater_prefix, response, cycle->own_directory,
-                                cycle->updater_timeout);
-        run_updater(&cycle->updater_prefix, response, source_arguments, cycle->updater_timeout);
+                                cycle->updater_timeout, &registration);
+            if (cycle->outcome) cycle_outcome_set_registration(cycle->outcome, registration);
+        }
+        run_updater(&cycle->updater_prefix, response, source_arguments, cycle->updater_timeout,
+                    &source->updater);
         cycle->first_source = false;
     }
     json_free(&response);
@@ -202,9 +240,17 @@ int process_source(UpdateCycle *cycle, const JsonValue *source) {
         if (parameters && json_type(parameters) == JSON_ARRAY)
             result = append_argument_texts(&source_arguments, parameters);
     }
+    SourceOutcome outcome = {
+        nullptr, nullptr, step_not_reached(), step_not_reached(), step_not_reached(), nullptr,
+        -1,      false};
     if (result == 0)
         query_source(cycle, json_text(command, nullptr), timeout, json_text(response_name, nullptr),
-                     &source_arguments);
+                     &source_arguments, &outcome);
+    if (cycle->outcome) {
+        outcome.application = cycle_outcome_text(cycle->outcome, command);
+        outcome.response = cycle_outcome_text(cycle->outcome, response_name);
+        cycle_outcome_add_source(cycle->outcome, &outcome, cycle->status_mode);
+    }
     mem_free(source_arguments.data);
     return result;
 }
@@ -230,16 +276,18 @@ bool only_white_space_behind(const char *behind, const char *text_end) {
     return true;
 }
 
-int run_locked_cycle(const char *configuration_path, bool status_mode, char *own_directory) {
+int run_locked_cycle(const char *configuration_path, bool status_mode, char *own_directory,
+                     CycleOutcome *outcome) {
     JsonValue *configuration = nullptr;
     int result = read_json_file(configuration_path, &configuration);
     if (result != 0) return result;
     json_dump_to_log(configuration);
-    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, 0, own_directory, true};
+    UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, 0, own_directory, true, outcome};
     if (status_mode)
         log_message(7, "Get ravcpy: %s", "(null)");
     else
-        result = prepare_updater(&cycle.updater_prefix, &cycle.updater_timeout, configuration);
+        result =
+            prepare_updater(&cycle.updater_prefix, &cycle.updater_timeout, configuration, outcome);
     if (result == 0) result = walk_sources(&cycle, configuration);
     mem_free(cycle.updater_prefix.data);
     json_free(&configuration);
@@ -276,11 +324,12 @@ int read_json_file(const char *name, JsonValue **document) {
     return result;
 }
 
-int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory) {
+int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory,
+                     CycleOutcome *outcome) {
     PlatformCycleLock lock;
     int result = platform_lock_cycle(configuration_path, &lock);
     if (result != 0) return result;
-    result = run_locked_cycle(configuration_path, status_mode, own_directory);
+    result = run_locked_cycle(configuration_path, status_mode, own_directory, outcome);
     platform_unlock_cycle(&lock);
     return result;
 }

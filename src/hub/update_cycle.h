@@ -8,6 +8,8 @@
 
 #include "json/json.h"
 
+struct CycleOutcome;
+
 // Reads a whole file and parses it. Returns 0 and stores the document (the caller frees it
 // with json_free); errno when the file cannot be opened or read, EISDIR for a directory and
 // ENODEV for anything else that is not a regular file (the output untouched); 12 without
@@ -20,5 +22,8 @@ int read_json_file(const char *name, JsonValue **document);
 // ravcpy.exe beside it, and after each source's query the updater runs on the response, with
 // the hub registering itself before the first such run. In status mode the sources are only
 // queried and their responses stay on disk. own_directory may be rewritten by the
-// registration. Returns the exit code: 0, or the error that ended the cycle.
-int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory);
+// registration. Returns the exit code: 0, or the error that ended the cycle. When outcome is
+// given (set up with cycle_outcome_init), every step's outcome is recorded in it as it happens;
+// nothing else changes.
+int run_update_cycle(const char *configuration_path, bool status_mode, char *own_directory,
+                     CycleOutcome *outcome = nullptr);

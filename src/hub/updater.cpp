@@ -78,16 +78,23 @@ char *format_registration(const char *identifier, const char *directory) {
     return text;
 }
 
+// A step refused before anything ran, with its status.
+void note_refusal(StepOutcome *outcome, int status, const char *reason) {
+    if (outcome) *outcome = {true, "FAIL", status, status, -1, reason};
+}
+
 int run_registration(const TextBuffer *prefix, const char *registration,
-                     unsigned long timeout_milliseconds) {
+                     unsigned long timeout_milliseconds, StepOutcome *outcome) {
     JsonValue *document = nullptr;
     const char *end = nullptr;
     int status = json_parse(registration, &end, &document);
     if (status == 0) {
         TextBuffer no_arguments;
         text_buffer_init(&no_arguments);
-        run_updater(prefix, document, &no_arguments, timeout_milliseconds);
+        run_updater(prefix, document, &no_arguments, timeout_milliseconds, outcome);
         mem_free(no_arguments.data);
+    } else {
+        note_refusal(outcome, status, status == JSON_ENOMEM ? "no_memory" : "registration_text");
     }
     json_free(&document);
     return status;
@@ -117,34 +124,38 @@ int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
 }
 
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
-                const TextBuffer *source_arguments, unsigned long timeout_milliseconds) {
+                const TextBuffer *source_arguments, unsigned long timeout_milliseconds,
+                StepOutcome *outcome) {
     TextBuffer line;
     text_buffer_init(&line);
     int status = compose_updater_command_line(&line, prefix, response, source_arguments);
     if (status != 0) {
+        note_refusal(outcome, status, status == ERROR_NO_MEMORY ? "no_memory" : "version_argument");
         log_message(7, "Execute updater: %s", "Error executing updater");
         mem_free(line.data);
         return status;
     }
     int exit_status = 0;
-    run_command(line.data, &exit_status, timeout_milliseconds);
+    run_command(line.data, &exit_status, timeout_milliseconds, outcome);
     log_message(7, "Execute updater: %s", line.data);
     mem_free(line.data);
     return 0;
 }
 
 int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory,
-                        unsigned long timeout_milliseconds) {
+                        unsigned long timeout_milliseconds, StepOutcome *outcome) {
     JsonValue *identifier = nullptr;
     int status = json_object_get(&identifier, response, "kavor", JSON_STRING);
     if (status != 0) {
+        note_refusal(outcome, status, "identifier");
         log_message(7, "Update quorlix: %s", "Error updating quorlix");
         return status;
     }
     to_forward_slashes(own_directory);
     char *registration = format_registration(json_text(identifier, nullptr), own_directory);
-    status = registration ? run_registration(prefix, registration, timeout_milliseconds)
+    status = registration ? run_registration(prefix, registration, timeout_milliseconds, outcome)
                           : ERROR_NO_MEMORY;
+    if (!registration) note_refusal(outcome, status, "no_memory");
     log_message(7, "Update quorlix: %s", status == 0 ? registration : "Error updating quorlix");
     mem_free(registration);
     return status;

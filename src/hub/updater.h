@@ -7,6 +7,7 @@
 // and becomes the one argument "-ver:abc@7|3|2|5.118|C:\Apps\Seven@..." of the updater.
 #pragma once
 
+#include "step_outcome.h"
 #include "support/text_buffer.h"
 #include "json/json.h"
 
@@ -34,13 +35,19 @@ int compose_updater_command_line(TextBuffer *line, const TextBuffer *prefix,
 // holds a byte that cannot be carried inside the quoted version argument; 12 without memory.
 // Nothing runs on a failure; neither buffer changes. A run still going after the timeout
 // (milliseconds, 0 for none) is ended, as run_command says, and still counts as run.
+// When outcome is given it receives the run's outcome (run_command's), or for a command line
+// that cannot be composed "FAIL" with the status, refused as "version_argument" (22) or
+// "no_memory" (12).
 int run_updater(const TextBuffer *prefix, const JsonValue *response,
-                const TextBuffer *source_arguments, unsigned long timeout_milliseconds = 0);
+                const TextBuffer *source_arguments, unsigned long timeout_milliseconds = 0,
+                StepOutcome *outcome = nullptr);
 
 // Registers the hub with the updater as module 10 of application 2, version 1.4, installed in
 // own_directory (rewritten in place with forward slashes), under the response's identifier.
 // Returns 0 once the updater was invoked; 22 without a usable "kavor"; the parse status (1024,
 // 2048) when the registration text does not parse; 12 without memory. The updater run has the
-// timeout of run_updater.
+// timeout of run_updater. When outcome is given it receives the updater run's outcome, or "FAIL"
+// with the status, refused as "identifier" (no usable "kavor"), "registration_text" (it does not
+// parse) or "no_memory".
 int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory,
-                        unsigned long timeout_milliseconds = 0);
+                        unsigned long timeout_milliseconds = 0, StepOutcome *outcome = nullptr);

@@ -8,7 +8,8 @@
 namespace {
 
 const char USAGE_TEXT[] =
-    "Usage: update-hub [-config FILE] [--start] [--status] [-loglevel N] [other arguments]\n"
+    "Usage: update-hub [-config FILE] [--start] [--status] [-loglevel N]\n"
+    "                  [-report FILE] [-logfile FILE] [--strict] [other arguments]\n"
     "       update-hub --help | --version\n"
     "\n"
     "Runs the query command of every source in the configuration FILE, reads the JSON\n"
@@ -24,6 +25,11 @@ const char USAGE_TEXT[] =
     "Options (whole, case-sensitive arguments; all others are passed on to the copy):\n"
     "  -config FILE   the configuration; the last one given counts\n"
     "  -loglevel N    log threshold, 0 to 7 (default 3: only banner, relaunch and exit code)\n"
+    "  -report FILE   after the cycle, replace FILE with a JSON report of what every source\n"
+    "                 and step did (docs/report.md), also when the cycle ended early\n"
+    "  -logfile FILE  append the log lines to FILE too; a FILE above 1 MiB is first renamed\n"
+    "                 to FILE.1\n"
+    "  --strict       exit with 250 when every source was walked but one of them failed\n"
     "  --help         this text, when it is the only argument\n"
     "  --version      the version, when it is the only argument\n"
     "\n"
@@ -36,13 +42,16 @@ const char USAGE_TEXT[] =
     "  22     the configuration does not parse, or a required member is missing or wrong\n"
     "         (an updater whose path holds a double quote, or, on Windows, a script that\n"
     "         cmd.exe would not run)\n"
+    "  250    --strict only: every source was walked, but a query, a response, an updater\n"
+    "         run or the registration failed\n"
     "  -1 -2  a read or write error, or a file that cannot be opened, while copying a program\n"
     "  other  the system's error number: the configuration cannot be read, the copy cannot\n"
     "         be started, or the program's directory is too long\n"
     "\n"
-    "Log: one line per message on standard error, \"YYYYMMDD HHMMSS LEVEL text\". A source\n"
-    "that fails shows only at -loglevel 6 or 7. A relaunch exits 0 once its copy started,\n"
-    "whatever the cycle then does: run with --start to get the cycle's exit code.\n";
+    "Log: one line per message on standard error, \"YYYYMMDD HHMMSS LEVEL text\", and in the\n"
+    "-logfile FILE. A source that fails shows only at -loglevel 6 or 7, in the -report FILE\n"
+    "and with --strict. A relaunch exits 0 once its copy started, whatever the cycle then\n"
+    "does: run with --start to get the cycle's exit code.\n";
 
 int write_text(FILE *out, const char *text) {
     bool written = fputs(text, out) >= 0;

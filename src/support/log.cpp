@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "memory.h"
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,6 +10,26 @@ int log_threshold = 3;
 LogSink log_sink = nullptr;
 void *log_sink_context = nullptr;
 int log_depth = 0;
+LogLineCopy log_line_copy = nullptr;
+void *log_line_copy_context = nullptr;
+
+namespace {
+
+// A line too long for the line buffer, composed again in a block of its own for the copy; the
+// copy gets nothing when there is no memory for it.
+void copy_long_line(const char *prefix, size_t prefix_length, size_t text_length,
+                    const char *format, va_list arguments) {
+    size_t length = prefix_length + text_length + 1;
+    char *line = static_cast<char *>(mem_calloc(1, length + 1));
+    if (!line) return;
+    memcpy(line, prefix, prefix_length);
+    vsnprintf(line + prefix_length, text_length + 1, format, arguments);
+    line[length - 1] = '\n';
+    log_line_copy(log_line_copy_context, line, length);
+    mem_free(line);
+}
+
+} // namespace
 
 void log_setup(int threshold, LogSink sink, void *context) {
     log_threshold = threshold;
@@ -39,7 +61,14 @@ int log_default_sink(void *stream, int level, const char *format, va_list argume
     if (length < sizeof line) {
         line[length] = '\n';
         fwrite(line, 1, length + 1, out);
+        if (log_line_copy) log_line_copy(log_line_copy_context, line, length + 1);
         return 0;
+    }
+    if (log_line_copy) {
+        va_list copy_arguments;
+        va_copy(copy_arguments, arguments);
+        copy_long_line(line, prefix_length, size_t(text_length), format, copy_arguments);
+        va_end(copy_arguments);
     }
     // Too long for the buffer: the same bytes, in more than one call.
     fwrite(line, 1, prefix_length, out);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 // Receives every message that passes the threshold; its result is ignored.
@@ -25,6 +26,12 @@ void log_message(int level, const char *format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// A second destination for the lines of the default sink, such as a log file: it receives each
+// line as composed for the stream, line end included, whole in one call. Null: none.
+typedef void (*LogLineCopy)(void *context, const char *line, size_t length);
+extern LogLineCopy log_line_copy;
+extern void *log_line_copy_context;
 
 // The default sink: context is the FILE * to write to. A line of up to LOG_LINE_BUFFER_SIZE
 // bytes, line end included, is composed first and handed to the stream in one call, so that the

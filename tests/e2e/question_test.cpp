@@ -22,8 +22,8 @@ TEST(Question, HelpPrintsTheUsageAndStartsNothing) {
     EXPECT_EQ(run.exit_code, 0);
     std::string usage = without_carriage_returns(run.standard_output);
     EXPECT_EQ(usage.rfind("Usage: update-hub [-config FILE] [--start] [--status]", 0), 0u) << usage;
-    for (const char *topic :
-         {"Modes:", "--status -config FILE", "-loglevel N", "Exit codes:", "standard error"})
+    for (const char *topic : {"Modes:", "--status -config FILE", "-loglevel N", "Exit codes:",
+                              "standard error", "-report FILE", "-logfile FILE", "--strict", "250"})
         EXPECT_NE(usage.find(topic), std::string::npos) << topic;
     EXPECT_EQ(run.output, ""); // no banner and no exit line
     EXPECT_FALSE(sandbox.exists("quorcpy.exe"));

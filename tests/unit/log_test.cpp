@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -136,6 +137,37 @@ TEST_F(DefaultSink, WritesThePrefixTheMessageAndANewline) {
     EXPECT_EQ(text.substr(18), "Read: [a%d.json] ... OK(0)\n");
     for (int i : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14})
         EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << text;
+}
+
+void record_copy(void *context, const char *line, size_t length) {
+    static_cast<std::vector<std::string> *>(context)->emplace_back(line, length);
+}
+
+// The line copy (a log file) gets every line as the stream got it, whole, in one call: short,
+// exactly filling the line buffer, one byte more, and far longer.
+TEST_F(DefaultSink, HandsTheLineCopyEachLineWholeInOneCall) {
+    FILE *file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::vector<std::string> copies;
+    log_setup(7, log_default_sink, file);
+    log_line_copy = record_copy;
+    log_line_copy_context = &copies;
+    std::vector<std::string> texts = {"Exit code: 0", std::string(LOG_LINE_BUFFER_SIZE - 19, 'z'),
+                                      std::string(LOG_LINE_BUFFER_SIZE - 18, 'w'),
+                                      std::string(3 * LOG_LINE_BUFFER_SIZE, 'x') + "y"};
+    for (const std::string &text : texts)
+        log_message(7, "%s", text.c_str());
+    log_line_copy = nullptr;
+    log_line_copy_context = nullptr;
+    std::string written = read_all(file);
+    fclose(file);
+    ASSERT_EQ(copies.size(), texts.size());
+    std::string copied;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(copies[i].substr(15), " 7 " + texts[i] + "\n") << i;
+        copied += copies[i];
+    }
+    EXPECT_EQ(copied, written);
 }
 
 // fopencookie is glibc's; elsewhere the stream's calls cannot be counted.

@@ -1,4 +1,6 @@
 #include "allocation_sweep.h"
+#include "hub/cycle_outcome.h"
+#include "hub/cycle_report.h"
 #include "hub/platform.h"
 #include "hub/update_cycle.h"
 #include "log_capture.h"
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -110,12 +113,13 @@ std::string cycle_configuration(bool with_updater) {
     return configuration;
 }
 
-class UpdateCycleMemory : public testing::TestWithParam<bool> {};
+// (status mode, outcomes recorded and composed into a report)
+class UpdateCycleMemory : public testing::TestWithParam<std::tuple<bool, bool>> {};
 
 TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
     TemporaryDirectory directory;
     LogCapture log;
-    bool status_mode = GetParam();
+    auto [status_mode, recorded] = GetParam();
     directory.write("hub.json", cycle_configuration(!status_mode));
     directory.write("updater.exe", "not a program");
     directory.write("answer.json",
@@ -123,7 +127,24 @@ TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
                     "\"version\": {\"mayor\": 1, \"minor\": 0, \"build\": 0}, \"path\": \"P\"}]}");
     unsigned long runs = sweep_allocation_failures([&](unsigned long nth) {
         char own_directory[] = "C:\\Hub";
-        int result = run_update_cycle("hub.json", status_mode, own_directory);
+        CycleOutcome outcome;
+        if (recorded) cycle_outcome_init(&outcome, status_mode, "hub.json");
+        int result =
+            run_update_cycle("hub.json", status_mode, own_directory, recorded ? &outcome : nullptr);
+        if (recorded) {
+            // Two sources whose updater runs fail (the updater is no program), and the
+            // registration, which fails likewise.
+            if (nth == 0) {
+                EXPECT_EQ(outcome.source_count, 2u);
+                EXPECT_EQ(outcome.failed_sources, status_mode ? 0u : 3u);
+            }
+            TextBuffer report;
+            text_buffer_init(&report);
+            int composed = compose_cycle_report(&report, &outcome, false);
+            EXPECT_TRUE(composed == 0 || composed == 12) << composed;
+            mem_free(report.data);
+            cycle_outcome_free(&outcome);
+        }
         if (nth == 0) {
             EXPECT_EQ(result, 0);
         } else {
@@ -134,9 +155,13 @@ TEST_P(UpdateCycleMemory, EveryFailedAllocationEndsCleanly) {
     EXPECT_GT(runs, 10u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, UpdateCycleMemory, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool> &info) {
-                             return info.param ? "status_mode" : "update_mode";
+INSTANTIATE_TEST_SUITE_P(Modes, UpdateCycleMemory,
+                         testing::Combine(testing::Values(true, false),
+                                          testing::Values(false, true)),
+                         [](const testing::TestParamInfo<std::tuple<bool, bool>> &info) {
+                             return std::string(std::get<0>(info.param) ? "status_mode"
+                                                                        : "update_mode") +
+                                    (std::get<1>(info.param) ? "_recorded" : "");
                          });
 
 } // namespace
