@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "memory.h"
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,25 +28,77 @@ void log_message(int level, const char *format, ...) {
     --log_depth;
 }
 
-int log_default_sink(void *stream, int level, const char *format, va_list arguments) {
-    FILE *out = static_cast<FILE *>(stream);
+namespace {
+
+// Whether a byte of a message is written escaped: a control byte other than TAB, or DEL, which a
+// terminal would act on (move the cursor, erase, recolour) instead of showing.
+bool is_escaped(unsigned char byte) {
+    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+}
+
+// Collects a line and hands it to the stream in one write whenever it fits the buffer, in
+// full-buffer writes otherwise.
+struct LineWriter {
+    FILE *out;
     char line[LOG_LINE_BUFFER_SIZE];
-    size_t prefix_length = strlen(log_format_prefix(line, level));
+    size_t used;
+};
+
+void put_bytes(LineWriter *writer, const char *bytes, size_t count) {
+    while (count > 0) {
+        if (writer->used == sizeof writer->line) {
+            fwrite(writer->line, 1, writer->used, writer->out);
+            writer->used = 0;
+        }
+        size_t room = sizeof writer->line - writer->used;
+        size_t taken = count < room ? count : room;
+        memcpy(writer->line + writer->used, bytes, taken);
+        writer->used += taken;
+        bytes += taken;
+        count -= taken;
+    }
+}
+
+// The message's bytes, each escaped one as \xhh, so that every line holds one message and no
+// terminal control.
+void put_message(LineWriter *writer, const char *text, size_t length) {
+    static const char HEX_DIGITS[] = "0123456789abcdef";
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (!is_escaped(byte)) continue;
+        put_bytes(writer, text + start, i - start);
+        char escaped[4] = {'\\', 'x', HEX_DIGITS[byte >> 4], HEX_DIGITS[byte & 15]};
+        put_bytes(writer, escaped, sizeof escaped);
+        start = i + 1;
+    }
+    put_bytes(writer, text + start, length - start);
+}
+
+} // namespace
+
+int log_default_sink(void *stream, int level, const char *format, va_list arguments) {
+    LineWriter writer;
+    writer.out = static_cast<FILE *>(stream);
+    writer.used = strlen(log_format_prefix(writer.line, level));
+    char text[LOG_LINE_BUFFER_SIZE];
     va_list text_arguments;
     va_copy(text_arguments, arguments);
-    int text_length =
-        vsnprintf(line + prefix_length, sizeof line - prefix_length, format, text_arguments);
+    int text_length = vsnprintf(text, sizeof text, format, text_arguments);
     va_end(text_arguments);
-    size_t length = prefix_length + size_t(text_length < 0 ? 0 : text_length);
-    if (length < sizeof line) {
-        line[length] = '\n';
-        fwrite(line, 1, length + 1, out);
-        return 0;
+    if (text_length < 0) text_length = 0;
+    if (size_t(text_length) < sizeof text) {
+        put_message(&writer, text, size_t(text_length));
+    } else {
+        // Too long for the buffer on the stack: formatted again into a block of its size, or,
+        // without memory, cut to what the buffer held.
+        char *whole = static_cast<char *>(mem_calloc(1, size_t(text_length) + 1));
+        if (whole) vsnprintf(whole, size_t(text_length) + 1, format, arguments);
+        put_message(&writer, whole ? whole : text, whole ? size_t(text_length) : sizeof text - 1);
+        mem_free(whole);
     }
-    // Too long for the buffer: the same bytes, in more than one call.
-    fwrite(line, 1, prefix_length, out);
-    vfprintf(out, format, arguments);
-    fputc('\n', out);
+    put_bytes(&writer, "\n", 1);
+    fwrite(writer.line, 1, writer.used, writer.out);
     return 0;
 }
 
