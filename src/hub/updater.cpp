@@ -6,7 +6,6 @@
 #include "support/log.h"
 #include "support/memory.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -16,9 +15,15 @@ const int ERROR_NO_MEMORY = 12;
 
 const char VERSION_ARGUMENT_START[] = "\"-ver:";
 
+// The registration document; the identifier and the directory go in as JSON strings, quoted
+// and escaped, so that whatever they hold they stay one member's text each.
 const char REGISTRATION_TEMPLATE[] =
-    "{\"kavor\": \"%s\", \"modules\": [{\"application\": 2, \"module\": 10, \"version\": "
-    "{\"mayor\": %d, \"minor\": %d, \"build\": 0}, \"path\": \"%s/\"}]}";
+    "{%s: %*s, %s: [{%s: %d, %s: %d, %s: {%s: %d, %s: %d, %s: %d}, "
+    "%s: %*s}]}";
+
+void log_not_run() {
+    log_message(7, "Execute updater: %s", "Error executing updater");
+}
 
 // application|module|mayor|minor.build|path
 int append_module_entry(TextBuffer *line, const JsonValue *module) {
@@ -66,16 +71,28 @@ void to_forward_slashes(char *path) {
         if (*p == '\\') *p = '/';
 }
 
-// The registration text in a heap block sized to fit, or null without memory.
-char *format_registration(const char *identifier, const char *directory) {
-    int length = snprintf(nullptr, 0, REGISTRATION_TEMPLATE, identifier, HUB_VERSION_MAJOR,
-                          HUB_VERSION_MINOR, directory);
-    if (length < 0) return nullptr;
-    char *text = static_cast<char *>(mem_calloc(1, size_t(length) + 1));
-    if (!text) return nullptr;
-    snprintf(text, size_t(length) + 1, REGISTRATION_TEMPLATE, identifier, HUB_VERSION_MAJOR,
-             HUB_VERSION_MINOR, directory);
-    return text;
+int append_to_buffer(const char *text, int count, void *buffer) {
+    return text_buffer_append(static_cast<TextBuffer *>(buffer), text, uint32_t(count));
+}
+
+// The registration text, zero-terminated, in registration. Returns 0 or 12.
+int compose_registration(TextBuffer *registration, const JsonValue *identifier,
+                         const char *directory) {
+    TextBuffer path;
+    text_buffer_init(&path);
+    int status = text_buffer_append(&path, directory, uint32_t(strlen(directory)));
+    if (status == 0) status = text_buffer_append(&path, "/", 2);
+    uint32_t length = 0;
+    const char *text = json_text(identifier, &length);
+    if (status == 0)
+        status =
+            json_compose(append_to_buffer, registration, REGISTRATION_TEMPLATE, "kavor",
+                         int(length), text, "modules", "application", int(HUB_APPLICATION),
+                         "module", int(HUB_MODULE), "version", "mayor", HUB_VERSION_MAJOR, "minor",
+                         HUB_VERSION_MINOR, "build", 0, "path", int(path.length - 1), path.data);
+    if (status == 0) status = text_buffer_append(registration, "", 1);
+    mem_free(path.data);
+    return status == 0 ? 0 : ERROR_NO_MEMORY;
 }
 
 int run_registration(const TextBuffer *prefix, const char *registration,
@@ -86,7 +103,7 @@ int run_registration(const TextBuffer *prefix, const char *registration,
     if (status == 0) {
         TextBuffer no_arguments;
         text_buffer_init(&no_arguments);
-        run_updater(prefix, document, &no_arguments, timeout_milliseconds);
+        status = run_updater(prefix, document, &no_arguments, timeout_milliseconds);
         mem_free(no_arguments.data);
     }
     json_free(&document);
@@ -122,7 +139,7 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
     text_buffer_init(&line);
     int status = compose_updater_command_line(&line, prefix, response, source_arguments);
     if (status != 0) {
-        log_message(7, "Execute updater: %s", "Error executing updater");
+        log_not_run();
         mem_free(line.data);
         return status;
     }
@@ -142,10 +159,21 @@ int register_hub_module(const TextBuffer *prefix, const JsonValue *response, cha
         return status;
     }
     to_forward_slashes(own_directory);
-    char *registration = format_registration(json_text(identifier, nullptr), own_directory);
-    status = registration ? run_registration(prefix, registration, timeout_milliseconds)
-                          : ERROR_NO_MEMORY;
-    log_message(7, "Update quorlix: %s", status == 0 ? registration : "Error updating quorlix");
-    mem_free(registration);
+    TextBuffer registration;
+    text_buffer_init(&registration);
+    uint32_t length = 0;
+    const char *text = json_text(identifier, &length);
+    // A zero byte would end the identifier inside the registration; the version argument cannot
+    // carry it either, so the registration is refused as the source's own run is.
+    if (memchr(text, 0, length)) {
+        log_not_run();
+        status = ERROR_INVALID;
+    } else {
+        status = compose_registration(&registration, identifier, own_directory);
+        if (status == 0) status = run_registration(prefix, registration.data, timeout_milliseconds);
+    }
+    log_message(7, "Update quorlix: %s",
+                status == 0 ? registration.data : "Error updating quorlix");
+    mem_free(registration.data);
     return status;
 }

@@ -277,23 +277,43 @@ TEST(RegisterHubModule, WithoutAnIdentifierNothingRunsAndTheDirectoryStays) {
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
 }
 
-TEST(RegisterHubModule, AnIdentifierWithAQuoteBreaksTheRegistrationText) {
-    LogCapture log;
-    Document response(R"({"kavor": "a\"b"})");
-    Buffer prefix(PREFIX);
-    char own_directory[] = "C:\\Apps";
-    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), JSON_ESYNTAX);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
-}
+// Whatever the identifier holds, the registration holds it as one text and the hub's own module
+// alone, and reaches the updater as it is, or not at all.
+struct ForgedIdentifierCase {
+    const char *kavor;            // as written in the response
+    const char *version_argument; // after "-ver:"; null: not run
+};
 
-TEST(RegisterHubModule, AnEscapeInTheIdentifierIsDecodedByTheRegistration) {
-    TemporaryDirectory directory;
-    LogCapture log;
-    Document response(R"({"kavor": "a\\u0041"})"); // the identifier's text is a\u0041
-    Buffer prefix(PREFIX);
-    char own_directory[] = "C:\\Apps";
-    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
-    EXPECT_TRUE(log.contains("Execute updater: " + PREFIX + "\"-ver:aA@2|10|1|4.0|C:/Apps/\""));
+TEST(RegisterHubModule, TheIdentifierStaysOneTextOfTheRegistration) {
+    const ForgedIdentifierCase cases[] = {
+        {R"(x\", \"a\": 1, \"modules\": [{\"application\": 2, \"module\": 10, \"version\": )"
+         R"({\"mayor\": 9, \"minor\": 9, \"build\": 0}, \"path\": \"/attacker/dir/\"}], \"zz\": \")",
+         nullptr},
+        {R"(a\u0000b)", nullptr},
+        {R"(a\nb)", nullptr},
+        {R"(a\\u0041)", R"(a\u0041@2|10|1|4.0|C:/Apps/)"},
+    };
+    for (const ForgedIdentifierCase &c : cases) {
+        TemporaryDirectory directory;
+        LogCapture log;
+        Document response(std::string(R"({"kavor": ")") + c.kavor + "\"}");
+        ASSERT_NE(response.root, nullptr) << c.kavor;
+        Buffer prefix(PREFIX);
+        char own_directory[] = "C:\\Apps";
+        int status = register_hub_module(&prefix.text, response.root, own_directory);
+        if (!c.version_argument) {
+            EXPECT_EQ(status, 22) << c.kavor;
+            EXPECT_EQ(log.texts(),
+                      (std::vector<std::string>{"Execute updater: Error executing updater",
+                                                "Update quorlix: Error updating quorlix"}))
+                << c.kavor;
+            continue;
+        }
+        EXPECT_EQ(status, 0) << c.kavor;
+        EXPECT_TRUE(
+            log.contains("Execute updater: " + PREFIX + "\"-ver:" + c.version_argument + "\""))
+            << c.kavor << testing::PrintToString(log.texts());
+    }
 }
 
 TEST(RegisterHubModule, ALongIdentifierIsRegisteredWhole) {
