@@ -134,6 +134,12 @@ TEST_P(CycleConfiguration, EndsWithTheErrorAndItsLine) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, CycleConfiguration,
     testing::Values(ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
+                    ConfigurationCase{"response_name_twice",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [{\"application\": \"example-query.exe - "
+                                      "r.json\", \"response\": \"r.json\", "
+                                      "\"response\": \"s.json\"}]}",
+                                      22, "Read: [hub.json] ... FAIL(22)"},
                     ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
                     ConfigurationCase{"top_level_array", "[{\"sources\": []}]", 22,
                                       "Get ravcpy: Error getting ravcpy"},
