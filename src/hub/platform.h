@@ -2,13 +2,15 @@
 //
 // Windows gets the real Win32 and C runtime calls, in their wide (UTF-16) forms: the hub's
 // names and texts are UTF-8 and are converted there. Elsewhere a small POSIX layer behaves as the
-// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its trailing blanks before
-// it reaches the file system (as Windows does), and a command runs through /bin/sh.
+// hub expects of them (names and texts are bytes): '/' separates directories, a file name loses its
+// trailing blanks before it reaches the file system (as Windows does), and a command runs through
+// /bin/sh.
 #pragma once
 
 #include "support/text_buffer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // The separator the hub puts between a directory and a file name, and looks for to cut one.
@@ -66,6 +68,14 @@ int platform_decode_legacy_text(TextBuffer *text);
 // LF, which end or split the line, and the zero byte, which ends it. Everything else, TAB and
 // the other control bytes included, is taken literally.
 bool platform_carries_in_quotes(unsigned char byte);
+
+// Whether text (UTF-8) reaches a program that reads its command line in the ANSI code page
+// without a character turning into one that the argument rules or the interpreter act on.
+// Windows: false when a character that is not ASCII becomes ", \, %, ! or a control byte in the
+// active code page's best-fit mapping (U+FF02 into " in code page 1252, U+00A5 into \ in 932);
+// characters the code page holds, and those it cannot hold (they arrive as ?), are kept. POSIX:
+// always true.
+bool platform_keeps_in_ansi(const char *text, uint32_t length);
 
 // Whether byte, in a program's path at the start of a command line, makes the interpreter cut
 // the path or act on it unless the path is in double quotes. Windows: blanks, tabs and the

@@ -3,6 +3,7 @@
 #include "command.h"
 #include "command_word.h"
 #include "entry.h"
+#include "platform.h"
 #include "support/log.h"
 #include "support/memory.h"
 
@@ -59,6 +60,9 @@ int append_version_argument(TextBuffer *line, const JsonValue *response) {
     TextBuffer text;
     text_buffer_init(&text);
     int status = append_version_text(&text, response);
+    // An updater with an ANSI main would read a character that its code page turns into a quote
+    // or a backslash as one, and the argument would no longer be whole.
+    if (status == 0 && !platform_keeps_in_ansi(text.data, text.length)) status = ERROR_INVALID;
     if (status == 0) status = text_buffer_append(line, VERSION_ARGUMENT_START, 6);
     if (status == 0) status = append_in_quotes(line, text.data, text.length);
     if (status == 0) status = text_buffer_append(line, "\"", 2);

@@ -195,6 +195,14 @@ INSTANTIATE_TEST_SUITE_P(
         QuotingCase{"tab", "a\\tb", "a\tb", "a\tb"},
         QuotingCase{"other_control_bytes", "a\\u0001\\u001b\\u007f", "a\x01\x1b\x7f",
                     "a\x01\x1b\x7f"},
+        // An ANSI updater in code page 1252 (the tests' own) would read these as a quote.
+        QuotingCase{"fullwidth_quote", "a\\uff02 -x \\uff02b", nullptr,
+                    "a\xef\xbc\x82 -x \xef\xbc\x82" "b"},
+        QuotingCase{"double_prime", "a\\u2033b\\u02ba", nullptr, "a\xe2\x80\xb3" "b\xca\xba"},
+        // Held by the code page, or not at all (then ?): carried.
+        QuotingCase{"yen_and_accents", "\\u00a5\\u00e9", "\xc2\xa5\xc3\xa9", "\xc2\xa5\xc3\xa9"},
+        QuotingCase{"other_script", "\\u65e5\\u672c", "\xe6\x97\xa5\xe6\x9c\xac",
+                    "\xe6\x97\xa5\xe6\x9c\xac"},
         QuotingCase{"carriage_return", "a\\rb", nullptr, nullptr},
         QuotingCase{"line_feed", "a\\nb", nullptr, nullptr},
         QuotingCase{"zero_byte", "a\\u0000b", nullptr, nullptr},
