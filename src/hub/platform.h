@@ -10,6 +10,7 @@
 #include "support/text_buffer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // The separator the hub puts between a directory and a file name, and looks for to cut one.
@@ -97,6 +98,14 @@ int platform_decode_legacy_text(TextBuffer *text);
 // LF, which end or split the line, and the zero byte, which ends it. Everything else, TAB and
 // the other control bytes included, is taken literally.
 bool platform_carries_in_quotes(unsigned char byte);
+
+// Whether text (UTF-8) reaches a program that reads its command line in the ANSI code page
+// without a character turning into one that the argument rules or the interpreter act on.
+// Windows: false when a character that is not ASCII becomes ", \, %, ! or a control byte in the
+// active code page's best-fit mapping (U+FF02 into " in code page 1252, U+00A5 into \ in 932);
+// characters the code page holds, and those it cannot hold (they arrive as ?), are kept. POSIX:
+// always true.
+bool platform_keeps_in_ansi(const char *text, uint32_t length);
 
 // Whether byte, in a program's path at the start of a command line, makes the interpreter cut
 // the path or act on it unless the path is in double quotes. Windows: blanks, tabs and the

@@ -23,3 +23,7 @@ bool platform_carries_in_quotes(unsigned char byte) {
 bool platform_doubles_backslashes(unsigned long run, bool before_closing_quote) {
     return run > 1 || before_closing_quote;
 }
+
+bool platform_keeps_in_ansi(const char *, uint32_t) {
+    return true;
+}

@@ -1,5 +1,6 @@
 // Processes on Windows: the relaunch copy through CreateProcessW, and commands through the
-// command interpreter, in a job of their own when they have a timeout.
+// command interpreter (started with switches that no setting of the machine can change), in a
+// job of their own when they have a timeout.
 #include "platform.h"
 #include "platform_win32_internal.h"
 
@@ -27,17 +28,23 @@ const DWORD TIMED_OUT_STATUS = ERROR_TIMEOUT;
 // How long to wait for a job's processes to go once they were told to end.
 const DWORD TERMINATION_WAIT = 10000;
 
-// The line system() hands the interpreter: the interpreter named by COMSPEC, "/c", and the
-// command, joined by blanks. Null (errno set) without memory.
+// The switches the interpreter is started with: /d skips the AutoRun commands of the registry
+// and /v:off turns delayed expansion off, so that no setting of the machine or the account
+// changes the line (with delayed expansion on, !NAME! in a response would expand). /c keeps
+// the reading of the outer quotes that system() gives.
+const wchar_t INTERPRETER_SWITCHES[] = L" /d /v:off /c ";
+
+// The interpreter's line: the interpreter named by COMSPEC, the switches and the command. Null
+// (errno set) without memory.
 wchar_t *interpreter_line(const wchar_t *interpreter, const wchar_t *command) {
-    size_t length = wcslen(interpreter) + 4 + wcslen(command);
+    size_t length = wcslen(interpreter) + wcslen(INTERPRETER_SWITCHES) + wcslen(command);
     wchar_t *line = static_cast<wchar_t *>(mem_calloc(length + 1, sizeof(wchar_t)));
     if (!line) {
         errno = ENOMEM;
         return nullptr;
     }
     wcscpy(line, interpreter);
-    wcscat(line, L" /c ");
+    wcscat(line, INTERPRETER_SWITCHES);
     wcscat(line, command);
     return line;
 }
@@ -66,12 +73,40 @@ bool end_with_the_hub(HANDLE job, bool end) {
                                    sizeof limits) != 0;
 }
 
-// Runs the interpreter as system() does, but in a job of its own, so that a command still
-// running at the timeout is ended with every process it started.
-int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
+// The interpreter's line for a command, as interpreter_line makes it.
+wchar_t *command_interpreter_line(const wchar_t *command) {
     const wchar_t *interpreter = _wgetenv(L"COMSPEC");
     if (!interpreter || !*interpreter) interpreter = L"cmd.exe";
-    wchar_t *line = interpreter_line(interpreter, command);
+    return interpreter_line(interpreter, command);
+}
+
+// Runs the interpreter on a command without a timeout and waits for it, as system() does.
+int run_interpreter(const wchar_t *command) {
+    wchar_t *line = command_interpreter_line(command);
+    if (!line) return -1;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    bool started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    int error = started ? 0 : errno_of(GetLastError());
+    mem_free(line);
+    if (!started) {
+        errno = error;
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return int(status);
+}
+
+// Runs the interpreter in a job of its own, so that a command still running at the timeout is
+// ended with every process it started.
+int run_in_job(const wchar_t *command, DWORD timeout, bool *timed_out) {
+    wchar_t *line = command_interpreter_line(command);
     if (!line) return -1;
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     if (job && !end_with_the_hub(job, true)) {
@@ -178,7 +213,7 @@ int platform_run_command(const char *wrapped_command, unsigned long timeout_mill
         return E2BIG;
     }
     if (timeout_milliseconds == 0)
-        *exit_status = _wsystem(command);
+        *exit_status = run_interpreter(command);
     else
         *exit_status = run_in_job(command, DWORD(timeout_milliseconds), timed_out);
     int error = errno;

@@ -165,6 +165,43 @@ int prepare_updater(TextBuffer *prefix, unsigned long *timeout, const JsonValue 
     return result;
 }
 
+bool is_read_key(const char *key, const ReadKeys *read_keys) {
+    for (const ReadKeys *entry = read_keys; entry->key; ++entry)
+        if (strcmp(entry->key, key) == 0) return true;
+    return false;
+}
+
+bool repeats_read_key(const JsonValue *value, const ReadKeys *read_keys);
+
+// Whether an object, or any object item of an array, repeats a read key.
+bool inner_repeats_read_key(const JsonValue *value, const ReadKeys *read_keys) {
+    if (json_type(value) == JSON_OBJECT) return repeats_read_key(value, read_keys);
+    if (json_type(value) != JSON_ARRAY) return false;
+    JsonCursor cursor = nullptr;
+    for (JsonValue *item = json_first(value, nullptr, &cursor); item;
+         item = json_next(value, nullptr, &cursor))
+        if (json_type(item) == JSON_OBJECT && repeats_read_key(item, read_keys)) return true;
+    return false;
+}
+
+// Members come sorted by key, so a key held twice stands next to itself.
+bool repeats_read_key(const JsonValue *object, const ReadKeys *read_keys) {
+    JsonCursor cursor = nullptr;
+    const char *previous = nullptr;
+    JsonValue *member_value = nullptr;
+    for (JsonValue *key = json_first(object, &member_value, &cursor); key;
+         key = json_next(object, &member_value, &cursor)) {
+        const char *text = json_text(key, nullptr);
+        if (previous && strcmp(previous, text) == 0 && is_read_key(text, read_keys)) return true;
+        previous = text;
+    }
+    for (const ReadKeys *entry = read_keys; entry->key; ++entry) {
+        JsonValue *value = entry->inner ? json_object_find(object, entry->key, nullptr) : nullptr;
+        if (value && inner_repeats_read_key(value, entry->inner)) return true;
+    }
+    return false;
+}
+
 void log_read(const char *name, int result, StepOutcome *outcome = nullptr) {
     const char *word = result == 0 ? "OK" : "FAIL";
     log_message(6, "Read: [%s] ... %s(%d)", name, word, result);
@@ -205,7 +242,7 @@ void query_source(UpdateCycle *cycle, const char *command, unsigned long timeout
     if (ran == ETIMEDOUT) platform_unlink(response_name);
     if (ran != 0) return;
     JsonValue *response = nullptr;
-    int read = read_json_file(response_name, &response);
+    int read = read_json_file(response_name, &response, RESPONSE_KEYS);
     source->read = {true, read == 0 ? "OK" : "FAIL", read, 0, -1, nullptr};
     if (read != 0) return;
     if (cycle->outcome) record_response(cycle->outcome, source, response);
@@ -279,7 +316,7 @@ bool only_white_space_behind(const char *behind, const char *text_end) {
 int run_locked_cycle(const char *configuration_path, bool status_mode, char *own_directory,
                      CycleOutcome *outcome) {
     JsonValue *configuration = nullptr;
-    int result = read_json_file(configuration_path, &configuration);
+    int result = read_json_file(configuration_path, &configuration, CONFIGURATION_KEYS);
     if (result != 0) return result;
     json_dump_to_log(configuration);
     UpdateCycle cycle = {status_mode, {nullptr, 0, 0}, 0, own_directory, true, outcome};
@@ -294,9 +331,28 @@ int run_locked_cycle(const char *configuration_path, bool status_mode, char *own
     return result;
 }
 
+const ReadKeys UPDATER_KEYS[] = {
+    {"application", nullptr}, {"parameters", nullptr}, {"timeout", nullptr}, {nullptr, nullptr}};
+const ReadKeys SOURCE_KEYS[] = {{"application", nullptr},
+                                {"response", nullptr},
+                                {"timeout", nullptr},
+                                {"updater_params", nullptr},
+                                {nullptr, nullptr}};
+const ReadKeys VERSION_KEYS[] = {
+    {"mayor", nullptr}, {"minor", nullptr}, {"build", nullptr}, {nullptr, nullptr}};
+const ReadKeys MODULE_KEYS[] = {{"application", nullptr},
+                                {"module", nullptr},
+                                {"version", VERSION_KEYS},
+                                {"path", nullptr},
+                                {nullptr, nullptr}};
+
 } // namespace
 
-int read_json_file(const char *name, JsonValue **document) {
+const ReadKeys CONFIGURATION_KEYS[] = {
+    {"updater", UPDATER_KEYS}, {"sources", SOURCE_KEYS}, {nullptr, nullptr}};
+const ReadKeys RESPONSE_KEYS[] = {{"kavor", nullptr}, {"modules", MODULE_KEYS}, {nullptr, nullptr}};
+
+int read_json_file(const char *name, JsonValue **document, const ReadKeys *read_keys) {
     // Binary: Windows text mode would turn CR LF into LF inside UTF-16 text and end a file at
     // its first byte 0x1A.
     FILE *file = nullptr;
@@ -313,7 +369,9 @@ int read_json_file(const char *name, JsonValue **document) {
             if (json_parse(text.data, &end, document) != 0) {
                 *document = nullptr;
                 result = ERROR_INVALID;
-            } else if (!only_white_space_behind(end, text.data + text.length)) {
+            } else if (!only_white_space_behind(end, text.data + text.length) ||
+                       (read_keys && json_type(*document) == JSON_OBJECT &&
+                        repeats_read_key(*document, read_keys))) {
                 json_free(document);
                 result = ERROR_INVALID;
             }

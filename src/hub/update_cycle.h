@@ -16,7 +16,17 @@ struct CycleOutcome;
 // memory; 22 when the text does not parse or anything but white space follows the document,
 // one 0x1A as the very last byte aside (the output set to null). Logs the "Read:" line at
 // level 6.
-int read_json_file(const char *name, JsonValue **document);
+// With read_keys, a document holding one of the keys the hub reads twice in the same object
+// counts as one that does not parse (22), so that which of them counts never matters.
+struct ReadKeys {
+    const char *key;
+    const ReadKeys *inner; // keys read in the member's object, or in each object of its array
+};
+// The keys the hub reads in a configuration and in a response, each list ended by a null key.
+extern const ReadKeys CONFIGURATION_KEYS[];
+extern const ReadKeys RESPONSE_KEYS[];
+
+int read_json_file(const char *name, JsonValue **document, const ReadKeys *read_keys = nullptr);
 
 // Runs one cycle over the configuration file. Outside status mode the updater is copied to
 // ravcpy.exe beside it, and after each source's query the updater runs on the response, with

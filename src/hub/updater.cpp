@@ -3,10 +3,10 @@
 #include "command.h"
 #include "command_word.h"
 #include "entry.h"
+#include "platform.h"
 #include "support/log.h"
 #include "support/memory.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -16,9 +16,15 @@ const int ERROR_NO_MEMORY = 12;
 
 const char VERSION_ARGUMENT_START[] = "\"-ver:";
 
+// The registration document; the identifier and the directory go in as JSON strings, quoted
+// and escaped, so that whatever they hold they stay one member's text each.
 const char REGISTRATION_TEMPLATE[] =
-    "{\"kavor\": \"%s\", \"modules\": [{\"application\": 2, \"module\": 10, \"version\": "
-    "{\"mayor\": %d, \"minor\": %d, \"build\": 0}, \"path\": \"%s/\"}]}";
+    "{%s: %*s, %s: [{%s: %d, %s: %d, %s: {%s: %d, %s: %d, %s: %d}, "
+    "%s: %*s}]}";
+
+void log_not_run() {
+    log_message(7, "Execute updater: %s", "Error executing updater");
+}
 
 // application|module|mayor|minor.build|path
 int append_module_entry(TextBuffer *line, const JsonValue *module) {
@@ -54,6 +60,9 @@ int append_version_argument(TextBuffer *line, const JsonValue *response) {
     TextBuffer text;
     text_buffer_init(&text);
     int status = append_version_text(&text, response);
+    // An updater with an ANSI main would read a character that its code page turns into a quote
+    // or a backslash as one, and the argument would no longer be whole.
+    if (status == 0 && !platform_keeps_in_ansi(text.data, text.length)) status = ERROR_INVALID;
     if (status == 0) status = text_buffer_append(line, VERSION_ARGUMENT_START, 6);
     if (status == 0) status = append_in_quotes(line, text.data, text.length);
     if (status == 0) status = text_buffer_append(line, "\"", 2);
@@ -66,16 +75,28 @@ void to_forward_slashes(char *path) {
         if (*p == '\\') *p = '/';
 }
 
-// The registration text in a heap block sized to fit, or null without memory.
-char *format_registration(const char *identifier, const char *directory) {
-    int length = snprintf(nullptr, 0, REGISTRATION_TEMPLATE, identifier, HUB_VERSION_MAJOR,
-                          HUB_VERSION_MINOR, directory);
-    if (length < 0) return nullptr;
-    char *text = static_cast<char *>(mem_calloc(1, size_t(length) + 1));
-    if (!text) return nullptr;
-    snprintf(text, size_t(length) + 1, REGISTRATION_TEMPLATE, identifier, HUB_VERSION_MAJOR,
-             HUB_VERSION_MINOR, directory);
-    return text;
+int append_to_buffer(const char *text, int count, void *buffer) {
+    return text_buffer_append(static_cast<TextBuffer *>(buffer), text, uint32_t(count));
+}
+
+// The registration text, zero-terminated, in registration. Returns 0 or 12.
+int compose_registration(TextBuffer *registration, const JsonValue *identifier,
+                         const char *directory) {
+    TextBuffer path;
+    text_buffer_init(&path);
+    int status = text_buffer_append(&path, directory, uint32_t(strlen(directory)));
+    if (status == 0) status = text_buffer_append(&path, "/", 2);
+    uint32_t length = 0;
+    const char *text = json_text(identifier, &length);
+    if (status == 0)
+        status =
+            json_compose(append_to_buffer, registration, REGISTRATION_TEMPLATE, "kavor",
+                         int(length), text, "modules", "application", int(HUB_APPLICATION),
+                         "module", int(HUB_MODULE), "version", "mayor", HUB_VERSION_MAJOR, "minor",
+                         HUB_VERSION_MINOR, "build", 0, "path", int(path.length - 1), path.data);
+    if (status == 0) status = text_buffer_append(registration, "", 1);
+    mem_free(path.data);
+    return status == 0 ? 0 : ERROR_NO_MEMORY;
 }
 
 // A step refused before anything ran, with its status.
@@ -91,7 +112,7 @@ int run_registration(const TextBuffer *prefix, const char *registration,
     if (status == 0) {
         TextBuffer no_arguments;
         text_buffer_init(&no_arguments);
-        run_updater(prefix, document, &no_arguments, timeout_milliseconds, outcome);
+        status = run_updater(prefix, document, &no_arguments, timeout_milliseconds, outcome);
         mem_free(no_arguments.data);
     } else {
         note_refusal(outcome, status, status == JSON_ENOMEM ? "no_memory" : "registration_text");
@@ -131,7 +152,7 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
     int status = compose_updater_command_line(&line, prefix, response, source_arguments);
     if (status != 0) {
         note_refusal(outcome, status, status == ERROR_NO_MEMORY ? "no_memory" : "version_argument");
-        log_message(7, "Execute updater: %s", "Error executing updater");
+        log_not_run();
         mem_free(line.data);
         return status;
     }
@@ -152,11 +173,25 @@ int register_hub_module(const TextBuffer *prefix, const JsonValue *response, cha
         return status;
     }
     to_forward_slashes(own_directory);
-    char *registration = format_registration(json_text(identifier, nullptr), own_directory);
-    status = registration ? run_registration(prefix, registration, timeout_milliseconds, outcome)
-                          : ERROR_NO_MEMORY;
-    if (!registration) note_refusal(outcome, status, "no_memory");
-    log_message(7, "Update quorlix: %s", status == 0 ? registration : "Error updating quorlix");
-    mem_free(registration);
+    TextBuffer registration;
+    text_buffer_init(&registration);
+    uint32_t length = 0;
+    const char *text = json_text(identifier, &length);
+    // A zero byte would end the identifier inside the registration; the version argument cannot
+    // carry it either, so the registration is refused as the source's own run is.
+    if (memchr(text, 0, length)) {
+        log_not_run();
+        status = ERROR_INVALID;
+        note_refusal(outcome, status, "version_argument");
+    } else {
+        status = compose_registration(&registration, identifier, own_directory);
+        if (status == 0)
+            status = run_registration(prefix, registration.data, timeout_milliseconds, outcome);
+        else
+            note_refusal(outcome, status, "no_memory");
+    }
+    log_message(7, "Update quorlix: %s",
+                status == 0 ? registration.data : "Error updating quorlix");
+    mem_free(registration.data);
     return status;
 }

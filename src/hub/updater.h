@@ -43,11 +43,14 @@ int run_updater(const TextBuffer *prefix, const JsonValue *response,
                 StepOutcome *outcome = nullptr);
 
 // Registers the hub with the updater as module 10 of application 2, version 1.4, installed in
-// own_directory (rewritten in place with forward slashes), under the response's identifier.
-// Returns 0 once the updater was invoked; 22 without a usable "kavor"; the parse status (1024,
-// 2048) when the registration text does not parse; 12 without memory. The updater run has the
-// timeout of run_updater. When outcome is given it receives the updater run's outcome, or "FAIL"
-// with the status, refused as "identifier" (no usable "kavor"), "registration_text" (it does not
+// own_directory (rewritten in place with forward slashes), under the response's identifier. The
+// registration is a JSON document holding the identifier and the directory as JSON strings, so
+// that the updater receives them as they are, whatever they hold. Returns 0 once the updater was
+// invoked; 22 without a usable "kavor" and when the version argument cannot carry the identifier
+// (a zero byte, or what run_updater refuses), the updater then not run; 12 without memory. The
+// updater run has the timeout of run_updater. When outcome is given it receives the updater
+// run's outcome, or "FAIL" with the status, refused as "identifier" (no usable "kavor"),
+// "version_argument" (the identifier cannot be carried), "registration_text" (it does not
 // parse) or "no_memory".
 int register_hub_module(const TextBuffer *prefix, const JsonValue *response, char *own_directory,
                         unsigned long timeout_milliseconds = 0, StepOutcome *outcome = nullptr);

@@ -165,7 +165,7 @@ JsonValue *json_array_item(const JsonValue *array, uint32_t index);
 
 // The value of a member whose key equals key (strcmp), by binary search, or null. When
 // key_output is given it receives that member's key value, or null. value must be an object;
-// with duplicate keys, which one is found is not defined.
+// of members with one key, the one written last is found.
 JsonValue *json_object_find(const JsonValue *object, const char *key, JsonValue **key_output);
 
 // Typed lookup of a present, non-empty member: returns 0 and stores the member's value in
@@ -176,7 +176,8 @@ int json_object_get(JsonValue **output, const JsonValue *object, const char *key
 
 // Iteration: child = json_first(c, &second, &cursor); while (child) child = json_next(...).
 // Arrays give their items in order and store null in *second; objects give their members in
-// key order as the key, with the member's value in *second. Both return null at the end (and
+// key order (members with one key in the order written) as the key, with the member's value in
+// *second. Both return null at the end (and
 // then set the cursor and *second to null), and for a value that is not a container (then
 // nothing is written). second may be null.
 JsonValue *json_first(const JsonValue *container, JsonValue **second, JsonCursor *cursor);
@@ -197,8 +198,8 @@ int json_array_insert(JsonArray *array, uint32_t index, JsonValue *item);
 // JSON_ENOMEM with the object unchanged and key and value still owned by the caller.
 int json_object_add(JsonObject *object, JsonValue *key, JsonValue *value);
 
-// Sorts the members by key (strcmp order, not stable) when JSON_NEEDS_SORT is set, clears the flag,
-// and returns object.
+// Sorts the members by key (strcmp order; members with one key keep the order they were added
+// in) when JSON_NEEDS_SORT is set, clears the flag, and returns object.
 JsonObject *json_object_sort(JsonObject *object);
 
 // ---------------------------------------------------------------------------------------------

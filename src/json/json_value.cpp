@@ -38,15 +38,10 @@ bool key_before(const JsonMember *a, const JsonMember *b) {
     return compare_keys(key_text(a), key_text(b)) < 0;
 }
 
-int compare_key_with_member(const void *key, const void *slot) {
-    const JsonMember *member = *static_cast<JsonMember *const *>(slot);
-    return strcmp(static_cast<const char *>(key), key_text(member));
-}
-
-// A member with its key text, for sorting (see json_object_sort).
+// A member's key text and its place in the object, for sorting (see json_object_sort).
 struct KeyedMember {
     const char *key;
-    JsonMember *member;
+    uint32_t index;
 };
 
 const uint32_t KEYED_SORT_LIMIT = 128;
@@ -232,9 +227,19 @@ JsonValue *json_array_item(const JsonValue *array, uint32_t index) {
 }
 
 JsonMember **json_object_find_slot(const JsonObject *object, const char *key) {
-    if (object->count == 0) return nullptr;
-    return static_cast<JsonMember **>(bsearch(key, object->members, object->count,
-                                              sizeof(JsonMember *), compare_key_with_member));
+    // Equal keys stand together in the order they were written, and the last one counts: the
+    // search looks for the first member whose key sorts after key, and takes the one before it.
+    uint32_t low = 0;
+    uint32_t high = object->count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        if (strcmp(key, key_text(object->members[middle])) < 0)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    if (low == 0 || strcmp(key, key_text(object->members[low - 1])) != 0) return nullptr;
+    return &object->members[low - 1];
 }
 
 JsonValue *json_object_find(const JsonValue *object, const char *key, JsonValue **key_output) {
@@ -316,19 +321,25 @@ JsonObject *json_object_sort(JsonObject *object) {
     object->flags &= ~JSON_NEEDS_SORT;
     // Objects are most often written in key order already; a linear check then saves the sort.
     if (object->count < 2 || members_in_order(object)) return object;
+    // The sort is stable, so that members with one key stay in the order they were written in.
     if (object->count > KEYED_SORT_LIMIT) {
-        std::sort(object->members, object->members + object->count, key_before);
+        std::stable_sort(object->members, object->members + object->count, key_before);
         return object;
     }
     // Each comparison would reach a key text through its member and its key node; sorting
-    // pairs of key text and member, on the stack, reaches the texts directly.
+    // records of key text and place, on the stack, reaches the texts directly, and the
+    // place orders equal keys.
     KeyedMember pairs[KEYED_SORT_LIMIT];
-    for (uint32_t i = 0; i < object->count; ++i)
-        pairs[i] = {key_text(object->members[i]), object->members[i]};
+    JsonMember *written[KEYED_SORT_LIMIT];
+    for (uint32_t i = 0; i < object->count; ++i) {
+        written[i] = object->members[i];
+        pairs[i] = {key_text(written[i]), i};
+    }
     std::sort(pairs, pairs + object->count, [](const KeyedMember &a, const KeyedMember &b) {
-        return compare_keys(a.key, b.key) < 0;
+        int order = compare_keys(a.key, b.key);
+        return order < 0 || (order == 0 && a.index < b.index);
     });
     for (uint32_t i = 0; i < object->count; ++i)
-        object->members[i] = pairs[i].member;
+        object->members[i] = written[pairs[i].index];
     return object;
 }

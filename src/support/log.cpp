@@ -15,18 +15,37 @@ void *log_line_copy_context = nullptr;
 
 namespace {
 
-// A line too long for the line buffer, composed again in a block of its own for the copy; the
-// copy gets nothing when there is no memory for it.
-void copy_long_line(const char *prefix, size_t prefix_length, size_t text_length,
-                    const char *format, va_list arguments) {
-    size_t length = prefix_length + text_length + 1;
-    char *line = static_cast<char *>(mem_calloc(1, length + 1));
-    if (!line) return;
-    memcpy(line, prefix, prefix_length);
-    vsnprintf(line + prefix_length, text_length + 1, format, arguments);
-    line[length - 1] = '\n';
-    log_line_copy(log_line_copy_context, line, length);
-    mem_free(line);
+// Whether a byte of a message is written escaped: a control byte other than TAB, or DEL, which a
+// terminal would act on (move the cursor, erase, recolour) instead of showing.
+bool is_escaped(unsigned char byte) {
+    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+}
+
+// The length of the message once each escaped byte is written as \xhh.
+size_t escaped_length(const char *text, size_t length) {
+    size_t escaped = length;
+    for (size_t i = 0; i < length; ++i)
+        if (is_escaped(static_cast<unsigned char>(text[i]))) escaped += 3;
+    return escaped;
+}
+
+// Writes the message into out (escaped_length bytes of room), each escaped byte as \xhh, so that
+// every line holds one message and no terminal control. Returns the bytes written.
+size_t put_escaped(char *out, const char *text, size_t length) {
+    static const char HEX_DIGITS[] = "0123456789abcdef";
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (!is_escaped(byte)) {
+            out[used++] = char(byte);
+            continue;
+        }
+        out[used++] = '\\';
+        out[used++] = 'x';
+        out[used++] = HEX_DIGITS[byte >> 4];
+        out[used++] = HEX_DIGITS[byte & 15];
+    }
+    return used;
 }
 
 } // namespace
@@ -50,30 +69,40 @@ void log_message(int level, const char *format, ...) {
 
 int log_default_sink(void *stream, int level, const char *format, va_list arguments) {
     FILE *out = static_cast<FILE *>(stream);
-    char line[LOG_LINE_BUFFER_SIZE];
-    size_t prefix_length = strlen(log_format_prefix(line, level));
+    char prefix[LOG_PREFIX_SIZE];
+    size_t prefix_length = strlen(log_format_prefix(prefix, level));
+    char text[LOG_LINE_BUFFER_SIZE];
     va_list text_arguments;
     va_copy(text_arguments, arguments);
-    int text_length =
-        vsnprintf(line + prefix_length, sizeof line - prefix_length, format, text_arguments);
+    int formatted = vsnprintf(text, sizeof text, format, text_arguments);
     va_end(text_arguments);
-    size_t length = prefix_length + size_t(text_length < 0 ? 0 : text_length);
-    if (length < sizeof line) {
-        line[length] = '\n';
-        fwrite(line, 1, length + 1, out);
-        if (log_line_copy) log_line_copy(log_line_copy_context, line, length + 1);
-        return 0;
+    size_t text_length = formatted < 0 ? 0 : size_t(formatted);
+    const char *message = text;
+    char *whole = nullptr;
+    // A message longer than the buffer is formatted again in a block of its own.
+    if (text_length >= sizeof text) {
+        whole = static_cast<char *>(mem_calloc(1, text_length + 1));
+        if (whole) vsnprintf(whole, text_length + 1, format, arguments);
+        message = whole ? whole : text;
+        if (!whole) text_length = sizeof text - 1;
     }
-    if (log_line_copy) {
-        va_list copy_arguments;
-        va_copy(copy_arguments, arguments);
-        copy_long_line(line, prefix_length, size_t(text_length), format, copy_arguments);
-        va_end(copy_arguments);
+    char buffer[LOG_LINE_BUFFER_SIZE];
+    size_t length = prefix_length + escaped_length(message, text_length) + 1;
+    char *line = length <= sizeof buffer ? buffer : static_cast<char *>(mem_calloc(1, length));
+    if (!line) {
+        // Without memory the line is cut to what the buffer holds.
+        line = buffer;
+        while (prefix_length + escaped_length(message, text_length) + 1 > sizeof buffer)
+            --text_length;
     }
-    // Too long for the buffer: the same bytes, in more than one call.
-    fwrite(line, 1, prefix_length, out);
-    vfprintf(out, format, arguments);
-    fputc('\n', out);
+    memcpy(line, prefix, prefix_length);
+    size_t used = prefix_length + put_escaped(line + prefix_length, message, text_length);
+    line[used++] = '\n';
+    // One write for the whole line, to the stream and to the copy alike.
+    fwrite(line, 1, used, out);
+    if (log_line_copy) log_line_copy(log_line_copy_context, line, used);
+    if (line != buffer) mem_free(line);
+    mem_free(whole);
     return 0;
 }
 

@@ -36,7 +36,10 @@ extern void *log_line_copy_context;
 // The default sink: context is the FILE * to write to. A line of up to LOG_LINE_BUFFER_SIZE
 // bytes, line end included, is composed first and handed to the stream in one call, so that the
 // lines of two processes sharing the stream (the hub and its relaunched copy) do not interleave;
-// a longer line takes more calls and loses no byte.
+// a longer line is composed in a block of its own and also written in one call (without memory
+// for it, it is cut to what LOG_LINE_BUFFER_SIZE holds). Each byte of the message below 0x20 other than TAB,
+// and 0x7F, is written as \xhh (two lower-case hex digits), so that a line holds one message and
+// nothing a terminal acts on; every other byte is written as it is.
 int log_default_sink(void *stream, int level, const char *format, va_list arguments);
 
 // On a pipe, a write of up to 4096 bytes (PIPE_BUF on Linux) is never split by another writer.

@@ -134,6 +134,12 @@ TEST_P(CycleConfiguration, EndsWithTheErrorAndItsLine) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, CycleConfiguration,
     testing::Values(ConfigurationCase{"empty_file", "", 22, "Read: [hub.json] ... FAIL(22)"},
+                    ConfigurationCase{"response_name_twice",
+                                      "{\"updater\": {\"application\": \"example-updater.exe\"}, "
+                                      "\"sources\": [{\"application\": \"example-query.exe - "
+                                      "r.json\", \"response\": \"r.json\", "
+                                      "\"response\": \"s.json\"}]}",
+                                      22, "Read: [hub.json] ... FAIL(22)"},
                     ConfigurationCase{"missing_file", nullptr, 2, "Read: [hub.json] ... FAIL(2)"},
                     ConfigurationCase{"left_half_merged",
                                       "{\"sources\": [{}]}\n<<<<<<< HEAD this is not JSON\n", 22,
@@ -559,7 +565,7 @@ struct HostileCase {
     const char *path;       // as written in the response
     const char *on_windows; // what the updater receives after "-ver:"; null: refused
     const char *elsewhere;
-    const char *registered; // the identifier the registration passes on, decoded once more
+    const char *registered; // the identifier the registration passes on; null: not run
 };
 
 class CycleHostileResponse : public testing::TestWithParam<HostileCase> {};
@@ -577,10 +583,12 @@ TEST_P(CycleHostileResponse, CarriesTheTextWholeOrRefusesItAndNeverRunsAnInjecte
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_FALSE(sandbox.exists("injected")) << testing::PrintToString(run.texts());
     const char *expected = HubSandbox::windows() ? c.on_windows : c.elsewhere;
-    Runs runs = {with_record({registration_argument(sandbox, c.registered)})};
+    Runs runs;
+    if (c.registered) runs.push_back(with_record({registration_argument(sandbox, c.registered)}));
     if (expected) runs.push_back(with_record({std::string("-ver:") + expected}));
     EXPECT_EQ(recorded_runs(sandbox), runs);
-    EXPECT_EQ(run.has("Execute updater: Error executing updater"), !expected);
+    EXPECT_EQ(run.has("Execute updater: Error executing updater"), !expected || !c.registered);
+    EXPECT_EQ(run.has("Update quorlix: Error updating quorlix"), !c.registered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -600,7 +608,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "evil@1|1|1|0.0|C:\\X & echo x > injected | (y) ^ <z>",
                     "evil@1|1|1|0.0|C:\\X & echo x > injected | (y) ^ <z>", "evil"},
         HostileCase{"tab_in_the_identifier", "a\\\\tb", "C:\\\\A", "a\\tb@1|1|1|0.0|C:\\A",
-                    "a\\tb@1|1|1|0.0|C:\\A", "a\tb"},
+                    "a\\tb@1|1|1|0.0|C:\\A", "a\\tb"},
+        HostileCase{"identifier_rewriting_the_registration",
+                    "x\\\", \\\"modules\\\": [{\\\"application\\\": 2, \\\"module\\\": 10, "
+                    "\\\"version\\\": {\\\"mayor\\\": 9, \\\"minor\\\": 9, \\\"build\\\": 0}, "
+                    "\\\"path\\\": \\\"/attacker/dir/\\\"}], \\\"zz\\\": \\\"",
+                    "C:\\\\A", nullptr, nullptr, nullptr},
+        HostileCase{"zero_byte_in_the_identifier", "a\\u0000b", "C:\\\\A", nullptr, nullptr,
+                    nullptr},
         HostileCase{"tab_in_the_path", "evil", "C:\\\\A\\tB", "evil@1|1|1|0.0|C:\\A\tB",
                     "evil@1|1|1|0.0|C:\\A\tB", "evil"},
         HostileCase{"trailing_backslash", "evil", "C:\\\\Dir\\\\", "evil@1|1|1|0.0|C:\\Dir\\",

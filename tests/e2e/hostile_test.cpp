@@ -78,16 +78,26 @@ TEST_P(HostileResponse, IsSkippedAndTheNextSourceStillRuns) {
 
 INSTANTIATE_TEST_SUITE_P(
     Responses, HostileResponse,
-    testing::Values(UnreadableCase{"nested_a_million_levels", std::string(1000000, '[')},
-                    UnreadableCase{"zero_byte_inside_a_string",
-                                   response_with_path("bad", std::string("a\0b", 3))},
-                    UnreadableCase{"binary_garbage", std::string("\xff\xfe\x00\x01{", 5)},
-                    UnreadableCase{"text_behind_the_document",
-                                   one_module_response("bad", 7, 3, "C:\\\\Bad") +
-                                       "\r\ntrailing garbage {"},
-                    UnreadableCase{"zero_byte_and_text_behind_the_document",
-                                   one_module_response("bad", 7, 3, "C:\\\\Bad") +
-                                       std::string("\0garbage", 8)}),
+    testing::Values(
+        UnreadableCase{"nested_a_million_levels", std::string(1000000, '[')},
+        UnreadableCase{"zero_byte_inside_a_string",
+                       response_with_path("bad", std::string("a\0b", 3))},
+        UnreadableCase{"binary_garbage", std::string("\xff\xfe\x00\x01{", 5)},
+        UnreadableCase{"text_behind_the_document",
+                       one_module_response("bad", 7, 3, "C:\\\\Bad") + "\r\ntrailing garbage {"},
+        UnreadableCase{"zero_byte_and_text_behind_the_document",
+                       one_module_response("bad", 7, 3, "C:\\\\Bad") + std::string("\0garbage", 8)},
+        UnreadableCase{"identifier_three_times",
+                       R"({"kavor": "first", "kavor": "second", "modules": [{)"
+                       R"("application": 7, "module": 3, "version": {"mayor": 1, )"
+                       R"("minor": 2, "build": 3}, "path": "C:\\Good"}], )"
+                       R"("kavor": "third"})"},
+        UnreadableCase{"module_path_twice", R"({"kavor": "bad", "modules": [{"application": 7, )"
+                                            R"("module": 3, "version": {"mayor": 1, "minor": 2, )"
+                                            R"("build": 3}, "path": "C:\\A", "path": "C:\\B"}]})"},
+        UnreadableCase{"build_number_twice", R"({"kavor": "bad", "modules": [{"application": 7, )"
+                                             R"("module": 3, "version": {"mayor": 1, "build": 4, )"
+                                             R"("minor": 2, "build": 3}, "path": "C:\\A"}]})"}),
     [](const testing::TestParamInfo<UnreadableCase> &info) { return info.param.name; });
 
 struct NotAFileCase {

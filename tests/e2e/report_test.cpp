@@ -362,8 +362,8 @@ TEST(Report, ThatCannotBeWrittenIsLoggedAtLevelZeroAndLeavesTheExitCode) {
 
 TEST(Report, TextsAreTheConfigurationsAndTheResponsesOwnAndNeverCut) {
     HubSandbox sandbox;
-    // A quote and a zero byte in the identifier, which the registration cannot parse and the
-    // updater's line cannot carry; a long name in the command.
+    // A quote and a zero byte in the identifier, which the updater's line cannot carry, so
+    // neither the run nor the registration happens; a long name in the command.
     std::string long_name(5000, 'n');
     sandbox.write("hub.json",
                   example_configuration({"{\"application\": \"example-query.exe odd-answer.json "
@@ -379,7 +379,7 @@ TEST(Report, TextsAreTheConfigurationsAndTheResponsesOwnAndNeverCut) {
               json_quoted("example-query.exe odd-answer.json odd-response.json 0 " + long_name));
     EXPECT_EQ(report.at("sources/0/updater/refused"), "\"version_argument\"");
     EXPECT_EQ(report.at("sources/0/ok"), "false");
-    EXPECT_EQ(report.at("registration/refused"), "\"registration_text\"");
+    EXPECT_EQ(report.at("registration/refused"), "\"version_argument\"");
     EXPECT_EQ(report.at("failed_sources"), "2");
 }
 

@@ -136,8 +136,7 @@ TEST(JsonAccess, MembersAreSortedByKeyBytesAndDuplicatesKept) {
     Document duplicates("{\"b\":1,\"a\":2,\"a\":3}");
     EXPECT_EQ(object_keys(duplicates.root), (std::vector<std::string>{"a", "a", "b"}));
     JsonValue *key = nullptr;
-    std::string found = text_of(json_object_find(duplicates.root, "a", &key));
-    EXPECT_TRUE(found == "2" || found == "3") << found;
+    EXPECT_EQ(text_of(json_object_find(duplicates.root, "a", &key)), "3");
     EXPECT_EQ(text_of(key), "a");
 
     Document bytes("{\"\xC3\xA9\":1,\"ab\":2,\"a b\":3,\"a\":4,\"B\":5,\"\":6}");
@@ -145,6 +144,44 @@ TEST(JsonAccess, MembersAreSortedByKeyBytesAndDuplicatesKept) {
               (std::vector<std::string>{"", "B", "a", "a b", "ab", "\xC3\xA9"}));
     EXPECT_EQ(text_of(json_object_find(bytes.root, "", nullptr)), "6");
     EXPECT_EQ(text_of(json_object_find(bytes.root, "\xC3\xA9", nullptr)), "1");
+}
+
+// An object of count members with keys m0, m1, ... in reverse order, and the key "k" with the
+// values 0 to copies - 1 spread among them.
+std::string object_with_copies(int count, int copies) {
+    std::string text = "{";
+    for (int written = 0, copy = 0; written < count; ++written) {
+        text += "\"m" + std::to_string(count - 1 - written) + "\": 1, ";
+        if (copy < copies && written == copy * count / copies)
+            text += "\"k\": " + std::to_string(copy++) + ", ";
+    }
+    return text + "\"z\": 0}";
+}
+
+// Members with one key keep the order they were written in, whichever way the object is sorted,
+// and the lookup finds the last one.
+TEST(JsonAccess, AKeyHeldMoreThanOnceFindsTheLastOneWritten) {
+    for (int count : {3, 40, 126, 400, 5000}) {
+        for (int copies : {2, 3, 17}) {
+            if (copies > count) continue;
+            SCOPED_TRACE(std::to_string(count) + " members, " + std::to_string(copies) + " copies");
+            Document document(object_with_copies(count, copies));
+            ASSERT_NE(document.root, nullptr);
+            std::vector<std::string> values;
+            JsonValue *value = nullptr;
+            JsonCursor cursor = nullptr;
+            for (JsonValue *key = json_first(document.root, &value, &cursor); key;
+                 key = json_next(document.root, &value, &cursor))
+                if (text_of(key) == "k") values.push_back(text_of(value));
+            ASSERT_EQ(values.size(), size_t(copies));
+            for (int i = 0; i < copies; ++i)
+                EXPECT_EQ(values[size_t(i)], std::to_string(i));
+            EXPECT_EQ(text_of(json_object_find(document.root, "k", nullptr)),
+                      std::to_string(copies - 1));
+            EXPECT_EQ(text_of(json_object_find(document.root, "z", nullptr)), "0");
+            EXPECT_EQ(json_object_find(document.root, "j", nullptr), nullptr);
+        }
+    }
 }
 
 TEST(JsonAccess, ObjectsAboveAndBelowTheStackSortSizeAreSortedWhenRead) {

@@ -170,6 +170,32 @@ TEST_F(DefaultSink, HandsTheLineCopyEachLineWholeInOneCall) {
     EXPECT_EQ(copied, written);
 }
 
+struct EscapeCase {
+    std::string message;
+    std::string written;
+};
+
+// Control bytes of a message are written as \xhh wherever they stand, also in a line too long
+// for one write; TAB, DEL's neighbours and bytes from 0x80 are written as they are.
+TEST_F(DefaultSink, WritesControlBytesEscaped) {
+    std::string long_tail(2 * LOG_LINE_BUFFER_SIZE, 'q');
+    const EscapeCase cases[] = {
+        {"Exit code: 3\rExit code: 0", "Exit code: 3\\x0dExit code: 0"},
+        {"a\nb\x1b[2K\bc", "a\\x0ab\\x1b[2K\\x08c"},
+        {"tab\there ~\x7f\x80\xc3\xa9", "tab\there ~\\x7f\x80\xc3\xa9"},
+        {"\x01" + long_tail + "\x1f", "\\x01" + long_tail + "\\x1f"},
+    };
+    for (const EscapeCase &c : cases) {
+        FILE *file = tmpfile();
+        ASSERT_NE(file, nullptr);
+        log_setup(7, log_default_sink, file);
+        log_message(7, "%s", c.message.c_str());
+        std::string text = read_all(file);
+        fclose(file);
+        EXPECT_EQ(text.substr(18), c.written + "\n") << c.written.substr(0, 40);
+    }
+}
+
 // fopencookie is glibc's; elsewhere the stream's calls cannot be counted.
 #if defined(__GLIBC__)
 ssize_t record_write(void *cookie, const char *bytes, size_t size) {

@@ -195,6 +195,14 @@ INSTANTIATE_TEST_SUITE_P(
         QuotingCase{"tab", "a\\tb", "a\tb", "a\tb"},
         QuotingCase{"other_control_bytes", "a\\u0001\\u001b\\u007f", "a\x01\x1b\x7f",
                     "a\x01\x1b\x7f"},
+        // An ANSI updater in code page 1252 (the tests' own) would read these as a quote.
+        QuotingCase{"fullwidth_quote", "a\\uff02 -x \\uff02b", nullptr,
+                    "a\xef\xbc\x82 -x \xef\xbc\x82" "b"},
+        QuotingCase{"double_prime", "a\\u2033b\\u02ba", nullptr, "a\xe2\x80\xb3" "b\xca\xba"},
+        // Held by the code page, or not at all (then ?): carried.
+        QuotingCase{"yen_and_accents", "\\u00a5\\u00e9", "\xc2\xa5\xc3\xa9", "\xc2\xa5\xc3\xa9"},
+        QuotingCase{"other_script", "\\u65e5\\u672c", "\xe6\x97\xa5\xe6\x9c\xac",
+                    "\xe6\x97\xa5\xe6\x9c\xac"},
         QuotingCase{"carriage_return", "a\\rb", nullptr, nullptr},
         QuotingCase{"line_feed", "a\\nb", nullptr, nullptr},
         QuotingCase{"zero_byte", "a\\u0000b", nullptr, nullptr},
@@ -277,23 +285,43 @@ TEST(RegisterHubModule, WithoutAnIdentifierNothingRunsAndTheDirectoryStays) {
     EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
 }
 
-TEST(RegisterHubModule, AnIdentifierWithAQuoteBreaksTheRegistrationText) {
-    LogCapture log;
-    Document response(R"({"kavor": "a\"b"})");
-    Buffer prefix(PREFIX);
-    char own_directory[] = "C:\\Apps";
-    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), JSON_ESYNTAX);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Update quorlix: Error updating quorlix"});
-}
+// Whatever the identifier holds, the registration holds it as one text and the hub's own module
+// alone, and reaches the updater as it is, or not at all.
+struct ForgedIdentifierCase {
+    const char *kavor;            // as written in the response
+    const char *version_argument; // after "-ver:"; null: not run
+};
 
-TEST(RegisterHubModule, AnEscapeInTheIdentifierIsDecodedByTheRegistration) {
-    TemporaryDirectory directory;
-    LogCapture log;
-    Document response(R"({"kavor": "a\\u0041"})"); // the identifier's text is a\u0041
-    Buffer prefix(PREFIX);
-    char own_directory[] = "C:\\Apps";
-    EXPECT_EQ(register_hub_module(&prefix.text, response.root, own_directory), 0);
-    EXPECT_TRUE(log.contains("Execute updater: " + PREFIX + "\"-ver:aA@2|10|1|4.0|C:/Apps/\""));
+TEST(RegisterHubModule, TheIdentifierStaysOneTextOfTheRegistration) {
+    const ForgedIdentifierCase cases[] = {
+        {R"(x\", \"a\": 1, \"modules\": [{\"application\": 2, \"module\": 10, \"version\": )"
+         R"({\"mayor\": 9, \"minor\": 9, \"build\": 0}, \"path\": \"/attacker/dir/\"}], \"zz\": \")",
+         nullptr},
+        {R"(a\u0000b)", nullptr},
+        {R"(a\nb)", nullptr},
+        {R"(a\\u0041)", R"(a\u0041@2|10|1|4.0|C:/Apps/)"},
+    };
+    for (const ForgedIdentifierCase &c : cases) {
+        TemporaryDirectory directory;
+        LogCapture log;
+        Document response(std::string(R"({"kavor": ")") + c.kavor + "\"}");
+        ASSERT_NE(response.root, nullptr) << c.kavor;
+        Buffer prefix(PREFIX);
+        char own_directory[] = "C:\\Apps";
+        int status = register_hub_module(&prefix.text, response.root, own_directory);
+        if (!c.version_argument) {
+            EXPECT_EQ(status, 22) << c.kavor;
+            EXPECT_EQ(log.texts(),
+                      (std::vector<std::string>{"Execute updater: Error executing updater",
+                                                "Update quorlix: Error updating quorlix"}))
+                << c.kavor;
+            continue;
+        }
+        EXPECT_EQ(status, 0) << c.kavor;
+        EXPECT_TRUE(
+            log.contains("Execute updater: " + PREFIX + "\"-ver:" + c.version_argument + "\""))
+            << c.kavor << testing::PrintToString(log.texts());
+    }
 }
 
 TEST(RegisterHubModule, ALongIdentifierIsRegisteredWhole) {
