@@ -456,12 +456,12 @@ int json_compare(const JsonValue *a, const JsonValue *b);
 
 // Looks up the value a JSON Pointer (RFC 6901) names below root: "" is root itself, and each
 // "/token" steps into an object's member with that key (~1 stands for '/', ~0 for '~'; with
-// duplicate keys the first in stored order; an object flagged JSON_NEEDS_SORT is searched
-// member by member) or an array's item at that decimal index (0, or digits without a leading
-// zero). Returns 0 with the value in *output; JSON_NOMATCH when nothing is there (a missing
-// key, an index at or past the end, "-", a token that is no index for an array, a step into a
-// scalar, a null root); JSON_ESYNTAX for a pointer that is not one (null, not empty and not
-// starting with '/', or '~' not followed by 0 or 1), whatever the document. On every failure
+// duplicate keys the one written last, as json_object_find finds it; an object flagged
+// JSON_NEEDS_SORT is searched member by member) or an array's item at that decimal index (0, or
+// digits without a leading zero). Returns 0 with the value in *output; JSON_NOMATCH when nothing is
+// there (a missing key, an index at or past the end, "-", a token that is no index for an array, a
+// step into a scalar, a null root); JSON_ESYNTAX for a pointer that is not one (null, not empty and
+// not starting with '/', or '~' not followed by 0 or 1), whatever the document. On every failure
 // *output is null. Allocates nothing.
 int json_pointer_get(JsonValue **output, const JsonValue *root, const char *pointer);
 

@@ -40,16 +40,18 @@ bool member_is_token(const JsonMember *member, const char *token, const char *en
     return compare_token(token, end, key->text, &length) == 0 && length == key->length;
 }
 
-// The member named by the token: in a sorted object by binary search for the first key not
-// before it, then along the keys equal to it up to the first exactly as long (a key with a zero
-// byte inside sorts as its text up to that byte).
+// The member named by the token, the last written of a key held more than once (as
+// json_object_find finds it): in a sorted object, which keeps such members in the order written,
+// by binary search for the first key not before it, then along the keys equal to it (a key with
+// a zero byte inside sorts as its text up to that byte).
 JsonValue *find_member(const JsonObject *object, const char *token, const char *end) {
     uint32_t low = 0, high = object->count;
+    JsonValue *found = nullptr;
     if (object->flags & JSON_NEEDS_SORT) {
         for (; low < high; ++low)
             if (member_is_token(object->members[low], token, end))
-                return object->members[low]->value;
-        return nullptr;
+                found = object->members[low]->value;
+        return found;
     }
     while (low < high) {
         uint32_t middle = low + (high - low) / 2;
@@ -64,9 +66,9 @@ JsonValue *find_member(const JsonObject *object, const char *token, const char *
         uint32_t length = 0;
         const JsonMember *member = object->members[low];
         if (compare_token(token, end, json_text_payload(member->key)->text, &length) != 0) break;
-        if (length == json_text_payload(member->key)->length) return member->value;
+        if (length == json_text_payload(member->key)->length) found = member->value;
     }
-    return nullptr;
+    return found;
 }
 
 // The item named by the token: "0", or digits without a leading zero, below the count.

@@ -18,7 +18,7 @@ const char *const example = R"({
     "foo": ["bar", "baz"], "": 0, "a/b": 1, "c%d": 2, "e^f": 3, "g|h": 4, "i\\j": 5,
     "k\"l": 6, " ": 7, "m~n": 8,
     "deep": {"list": [[10, 11], {"~/": [12]}]}, "a": "only a", "a\u0000b": "a, zero, b",
-    "zero": [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11]})";
+    "zero": [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11], "twice": "first", "twice": "last"})";
 
 class JsonPointer : public testing::TestWithParam<PointerCase> {};
 
@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         PointerCase{"/foo/1", 0, R"("baz")"}, PointerCase{"/deep/list/0/1", 0, "11"},
         PointerCase{"/deep/list/1/~0~1/0", 0, "12"}, PointerCase{"/a", 0, R"("only a")"},
         PointerCase{"/zero/10", 0, "10"}, PointerCase{"/zero/0", 0, "0"},
+        // A key held twice: the one written last, as json_object_find finds it.
+        PointerCase{"/twice", 0, R"("last")"},
         // Nothing there.
         PointerCase{"/foo/2", JSON_NOMATCH}, PointerCase{"/foo/-", JSON_NOMATCH},
         PointerCase{"/foo/01", JSON_NOMATCH}, PointerCase{"/foo/00", JSON_NOMATCH},
