@@ -1,4 +1,5 @@
 #include "allocation_sweep.h"
+#include "ansi_code_page.h"
 #include "hub/command.h"
 #include "hub/platform.h"
 #include "hub/updater.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -195,12 +197,6 @@ INSTANTIATE_TEST_SUITE_P(
         QuotingCase{"tab", "a\\tb", "a\tb", "a\tb"},
         QuotingCase{"other_control_bytes", "a\\u0001\\u001b\\u007f", "a\x01\x1b\x7f",
                     "a\x01\x1b\x7f"},
-        // An ANSI updater in code page 1252 (the tests' own) would read these as a quote.
-        QuotingCase{"fullwidth_quote", "a\\uff02 -x \\uff02b", nullptr,
-                    "a\xef\xbc\x82 -x \xef\xbc\x82" "b"},
-        QuotingCase{"double_prime", "a\\u2033b\\u02ba", nullptr, "a\xe2\x80\xb3" "b\xca\xba"},
-        // Held by the code page, or not at all (then ?): carried.
-        QuotingCase{"yen_and_accents", "\\u00a5\\u00e9", "\xc2\xa5\xc3\xa9", "\xc2\xa5\xc3\xa9"},
         QuotingCase{"other_script", "\\u65e5\\u672c", "\xe6\x97\xa5\xe6\x9c\xac",
                     "\xe6\x97\xa5\xe6\x9c\xac"},
         QuotingCase{"carriage_return", "a\\rb", nullptr, nullptr},
@@ -215,6 +211,76 @@ INSTANTIATE_TEST_SUITE_P(
         QuotingCase{"backslashes_only", "\\\\\\\\\\\\", "\\\\\\\\\\\\", "\\\\\\\\\\\\"},
         QuotingCase{"backslash_before_a_blank", "a\\\\ b\\\\", "a\\ b\\\\", "a\\ b\\\\"}),
     [](const testing::TestParamInfo<QuotingCase> &info) { return info.param.name; });
+
+// A module path with characters outside ASCII (JSON escapes undecoded), the text it stands for,
+// and whether an updater with a plain main, reading its line in the ANSI code page, would get
+// a character the argument rules or the interpreter act on, so that the run is refused.
+struct AnsiCase {
+    const char *name;
+    const char *path;
+    const char *text;
+    bool refused_in_1252;
+    bool refused_in_932;
+};
+
+class AnsiLookalikes : public testing::TestWithParam<AnsiCase> {};
+
+TEST_P(AnsiLookalikes, AreRefusedWhereTheCodePageTurnsThemIntoSigns) {
+    LogCapture log;
+    const AnsiCase &c = GetParam();
+    bool refused = false;
+    if (on_windows()) {
+        unsigned code_page = ansi_code_page();
+        if (code_page != 1252 && code_page != 932) GTEST_SKIP() << "code page " << code_page;
+        refused = code_page == 1252 ? c.refused_in_1252 : c.refused_in_932;
+    }
+    Document response(R"({"kavor": "k", "modules": [)" + module_entry("7", c.path) + "]}");
+    Buffer prefix("u ");
+    Buffer arguments;
+    Buffer line;
+    EXPECT_EQ(
+        compose_updater_command_line(&line.text, &prefix.text, response.root, &arguments.text),
+        refused ? 22 : 0);
+    if (!refused) {
+        EXPECT_EQ(line.str(),
+                  "u \"-ver:k@7|3|2|5.118|" + std::string(c.text) + "\"" + std::string(1, '\0'));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, AnsiLookalikes,
+    testing::Values(
+        AnsiCase{"fullwidth_quote", "a\\uff02 -x \\uff02b",
+                 "a\xef\xbc\x82 -x \xef\xbc\x82"
+                 "b",
+                 true, false},
+        AnsiCase{"modifier_double_prime", "a\\u02bab",
+                 "a\xca\xba"
+                 "b",
+                 true, false},
+        AnsiCase{"fullwidth_backslash", "a\\uff3c", "a\xef\xbc\xbc", true, false},
+        AnsiCase{"fullwidth_percent", "\\uff05PATH\\uff05", "\xef\xbc\x85PATH\xef\xbc\x85", true,
+                 false},
+        AnsiCase{"fullwidth_exclamation", "\\uff01OS\\uff01", "\xef\xbc\x81OS\xef\xbc\x81", true,
+                 false},
+        AnsiCase{"yen", "C:\\u00a5Apps",
+                 "C:\xc2\xa5"
+                 "Apps",
+                 false, true},
+        // Held by the code page, or turned into a letter or ?: carried.
+        AnsiCase{"accent", "caf\\u00e9", "caf\xc3\xa9", false, false},
+        AnsiCase{"curly_quote", "\\u201cx\\u201d", "\xe2\x80\x9cx\xe2\x80\x9d", false, false},
+        AnsiCase{"other_script", "\\u65e5\\u672c", "\xe6\x97\xa5\xe6\x9c\xac", false, false},
+        AnsiCase{"backslash_as_second_byte", "\\u8868", "\xe8\xa1\xa8", false, false}),
+    [](const testing::TestParamInfo<AnsiCase> &info) { return info.param.name; });
+
+// The Windows build's tests run once in each code page they expect; a run that asks for one
+// checks that it got it, so that a run meant for 932 cannot pass in 1252 unseen.
+TEST(AnsiCodePage, IsTheOneTheRunAsksFor) {
+    const char *asked = std::getenv("HUB_TEST_CODE_PAGE");
+    if (!asked) GTEST_SKIP() << "no code page asked for";
+    EXPECT_EQ(ansi_code_page(), unsigned(std::strtoul(asked, nullptr, 10)));
+}
 
 TEST(VersionArgumentQuoting, ABackslashBeforeTheNextFieldIsNotBeforeTheClosingQuote) {
     LogCapture log;
