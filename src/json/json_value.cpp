@@ -38,10 +38,10 @@ bool key_before(const JsonMember *a, const JsonMember *b) {
     return compare_keys(key_text(a), key_text(b)) < 0;
 }
 
-// A member's key text and its place in the object, for sorting (see json_object_sort).
+// A member with its key text, for sorting (see json_object_sort).
 struct KeyedMember {
     const char *key;
-    uint32_t index;
+    JsonMember *member;
 };
 
 const uint32_t KEYED_SORT_LIMIT = 128;
@@ -321,25 +321,35 @@ JsonObject *json_object_sort(JsonObject *object) {
     object->flags &= ~JSON_NEEDS_SORT;
     // Objects are most often written in key order already; a linear check then saves the sort.
     if (object->count < 2 || members_in_order(object)) return object;
-    // The sort is stable, so that members with one key stay in the order they were written in.
-    if (object->count > KEYED_SORT_LIMIT) {
-        std::stable_sort(object->members, object->members + object->count, key_before);
-        return object;
-    }
     // Each comparison would reach a key text through its member and its key node; sorting
-    // records of key text and place, on the stack, reaches the texts directly, and the
-    // place orders equal keys.
-    KeyedMember pairs[KEYED_SORT_LIMIT];
-    JsonMember *written[KEYED_SORT_LIMIT];
-    for (uint32_t i = 0; i < object->count; ++i) {
-        written[i] = object->members[i];
-        pairs[i] = {key_text(written[i]), i};
+    // pairs of key text and member, on the stack, reaches the texts directly. That sort does
+    // not keep members with one key in the order they were written in, so it is given up, the
+    // members left as they were, when it meets two equal keys. It always meets them: a
+    // comparison sort cannot put two equal keys next to each other without comparing them.
+    if (object->count <= KEYED_SORT_LIMIT) {
+        KeyedMember pairs[KEYED_SORT_LIMIT];
+        for (uint32_t i = 0; i < object->count; ++i)
+            pairs[i] = {key_text(object->members[i]), object->members[i]};
+        bool equal_keys = false;
+        std::sort(pairs, pairs + object->count,
+                  [&equal_keys](const KeyedMember &a, const KeyedMember &b) {
+                      // Keys that differ in their first byte are not equal; only where they
+                      // do not is strcmp's answer looked at for equality.
+                      if (*a.key != *b.key)
+                          return static_cast<unsigned char>(*a.key) <
+                                 static_cast<unsigned char>(*b.key);
+                      int order = strcmp(a.key, b.key);
+                      if (order == 0) [[unlikely]]
+                          equal_keys = true;
+                      return order < 0;
+                  });
+        if (!equal_keys) {
+            for (uint32_t i = 0; i < object->count; ++i)
+                object->members[i] = pairs[i].member;
+            return object;
+        }
     }
-    std::sort(pairs, pairs + object->count, [](const KeyedMember &a, const KeyedMember &b) {
-        int order = compare_keys(a.key, b.key);
-        return order < 0 || (order == 0 && a.index < b.index);
-    });
-    for (uint32_t i = 0; i < object->count; ++i)
-        object->members[i] = written[pairs[i].index];
+    // A stable sort keeps members with one key in the order they were written in.
+    std::stable_sort(object->members, object->members + object->count, key_before);
     return object;
 }
