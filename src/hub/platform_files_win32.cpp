@@ -105,12 +105,14 @@ int platform_own_file(TextBuffer *path) {
 
 namespace {
 
-// The volume and index of the file a UTF-8 name names; false when it cannot be opened.
-bool file_identity(const char *name, BY_HANDLE_FILE_INFORMATION *identity) {
+// The volume and the file index of the file a UTF-8 name names, opened without access; the
+// link itself when follow is false.
+bool file_identity(const char *name, bool follow, BY_HANDLE_FILE_INFORMATION *identity) {
     wchar_t *wide = wide_from_utf8(name);
     if (!wide) return false;
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                              nullptr, OPEN_EXISTING, flags, nullptr);
     mem_free(wide);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool known = GetFileInformationByHandle(file, identity) != 0;
@@ -123,7 +125,7 @@ bool file_identity(const char *name, BY_HANDLE_FILE_INFORMATION *identity) {
 bool platform_names_same_file(const char *path, const char *own_file) {
     BY_HANDLE_FILE_INFORMATION named;
     BY_HANDLE_FILE_INFORMATION own;
-    return file_identity(path, &named) && file_identity(own_file, &own) &&
+    return file_identity(path, true, &named) && file_identity(own_file, true, &own) &&
            named.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
            named.nFileIndexHigh == own.nFileIndexHigh && named.nFileIndexLow == own.nFileIndexLow;
 }
@@ -210,21 +212,6 @@ bool remove_old(const wchar_t *full) {
         return false;
     }
     return true;
-}
-
-// The volume and the file index of a file, opened without access; a link itself when
-// follow is false.
-bool file_identity(const char *name, bool follow, BY_HANDLE_FILE_INFORMATION *identity) {
-    wchar_t *wide = wide_from_utf8(name);
-    if (!wide) return false;
-    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE file = CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, flags, nullptr);
-    mem_free(wide);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool known = GetFileInformationByHandle(file, identity) != 0;
-    CloseHandle(file);
-    return known;
 }
 
 } // namespace

@@ -15,8 +15,10 @@
 
 namespace {
 
-// Descriptors this process holds open; 0 where /proc does not list them.
+// Descriptors this process holds open; 0 where /proc does not list them. Under Wine a Windows
+// program would see Wine's own descriptors there, which come and go as Wine pleases.
 size_t open_descriptors() {
+    if (platform_separator == '\\') return 0;
     std::error_code error;
     std::filesystem::directory_iterator entries("/proc/self/fd", error);
     if (error) return 0;
