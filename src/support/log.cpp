@@ -21,11 +21,25 @@ bool is_escaped(unsigned char byte) {
     return (byte < 0x20 && byte != '\t') || byte == 0x7F;
 }
 
+// How many bytes from text[i] on are written escaped: 1 for a control byte, 2 for a C1 control
+// in UTF-8 (U+0080 to U+009F: C2 80 to C2 9F; U+009B starts a sequence as ESC [ does in a
+// terminal that reads UTF-8 controls), 0 otherwise.
+size_t escaped_bytes(const char *text, size_t i, size_t length) {
+    unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (is_escaped(byte)) return 1;
+    if (byte != 0xC2 || i + 1 == length) return 0;
+    unsigned char next = static_cast<unsigned char>(text[i + 1]);
+    return next >= 0x80 && next <= 0x9F ? 2 : 0;
+}
+
 // The length of the message once each escaped byte is written as \xhh.
 size_t escaped_length(const char *text, size_t length) {
     size_t escaped = length;
-    for (size_t i = 0; i < length; ++i)
-        if (is_escaped(static_cast<unsigned char>(text[i]))) escaped += 3;
+    for (size_t i = 0; i < length; ++i) {
+        size_t bytes = escaped_bytes(text, i, length);
+        escaped += 3 * bytes;
+        if (bytes == 2) ++i;
+    }
     return escaped;
 }
 
@@ -34,16 +48,19 @@ size_t escaped_length(const char *text, size_t length) {
 size_t put_escaped(char *out, const char *text, size_t length) {
     static const char HEX_DIGITS[] = "0123456789abcdef";
     size_t used = 0;
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char byte = static_cast<unsigned char>(text[i]);
-        if (!is_escaped(byte)) {
-            out[used++] = char(byte);
+    for (size_t i = 0; i < length;) {
+        size_t bytes = escaped_bytes(text, i, length);
+        if (bytes == 0) {
+            out[used++] = text[i++];
             continue;
         }
-        out[used++] = '\\';
-        out[used++] = 'x';
-        out[used++] = HEX_DIGITS[byte >> 4];
-        out[used++] = HEX_DIGITS[byte & 15];
+        for (size_t end = i + bytes; i < end; ++i) {
+            unsigned char byte = static_cast<unsigned char>(text[i]);
+            out[used++] = '\\';
+            out[used++] = 'x';
+            out[used++] = HEX_DIGITS[byte >> 4];
+            out[used++] = HEX_DIGITS[byte & 15];
+        }
     }
     return used;
 }

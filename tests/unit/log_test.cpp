@@ -176,13 +176,19 @@ struct EscapeCase {
 };
 
 // Control bytes of a message are written as \xhh wherever they stand, also in a line too long
-// for one write; TAB, DEL's neighbours and bytes from 0x80 are written as they are.
+// for one write, and so are C1 controls in UTF-8; TAB, DEL's neighbours and other bytes from
+// 0x80 are written as they are.
 TEST_F(DefaultSink, WritesControlBytesEscaped) {
     std::string long_tail(2 * LOG_LINE_BUFFER_SIZE, 'q');
     const EscapeCase cases[] = {
         {"Exit code: 3\rExit code: 0", "Exit code: 3\\x0dExit code: 0"},
         {"a\nb\x1b[2K\bc", "a\\x0ab\\x1b[2K\\x08c"},
         {"tab\there ~\x7f\x80\xc3\xa9", "tab\there ~\\x7f\x80\xc3\xa9"},
+        // C1 controls in UTF-8 (U+009B is CSI); their neighbours U+00A0 and a lone C2 stay.
+        {"\xc2\x9b"
+         "2J\xc2\x80\xc2\x9f\xc2\xa0\xc2\x7e\xc2",
+         "\\xc2\\x9b"
+         "2J\\xc2\\x80\\xc2\\x9f\xc2\xa0\xc2~\xc2"},
         {"\x01" + long_tail + "\x1f", "\\x01" + long_tail + "\\x1f"},
     };
     for (const EscapeCase &c : cases) {
