@@ -333,8 +333,8 @@ JsonObject *json_object_sort(JsonObject *object) {
         bool equal_keys = false;
         std::sort(pairs, pairs + object->count,
                   [&equal_keys](const KeyedMember &a, const KeyedMember &b) {
-                      // Keys that differ in their first byte are not equal; only where they
-                      // do not is strcmp's answer looked at for equality.
+                      // Keys whose first bytes differ cannot be equal, so only strcmp's
+                      // answer is checked for equality.
                       if (*a.key != *b.key)
                           return static_cast<unsigned char>(*a.key) <
                                  static_cast<unsigned char>(*b.key);
